@@ -1,0 +1,82 @@
+# Thin wrapper over the CMake presets (CMakePresets.json). The real build is CMake + Ninja.
+#   make            release build, build/dhcpftr links to it
+#   make run        start the simulated switch (ARGS="--level 15" by default)
+#   make test       debug build, all tests
+#   make check      test + AddressSanitizer/UBSan + ThreadSanitizer (channel tests) + PowerPC under qemu-ppc
+#   make bench      benchmarks
+#   make clean      remove build/
+
+SHELL := bash
+.SHELLFLAGS := -eu -o pipefail -c
+.DEFAULT_GOAL := all
+
+ARGS ?= --level 15
+JOBS := 2
+
+CMAKE ?= cmake
+CTEST ?= ctest
+CTEST_FLAGS := --output-on-failure -j$(JOBS)
+
+# Configure (cached after the first time) and build one preset: $(call build,PRESET)
+build = $(CMAKE) --preset $(1) >/dev/null && $(CMAKE) --build --preset $(1)
+header = printf '\n==== %s\n' $(1)
+
+.PHONY: all run test check check-asan check-tsan check-ppc bench clean deps
+
+deps:
+	@scripts/deps.sh
+
+all: deps
+	@$(CMAKE) --preset release >/dev/null
+	@$(CMAKE) --build --preset release --target dhcpftr
+	@ln -sfn release/dhcpftr build/dhcpftr
+
+run: all
+	build/release/dhcpftr $(ARGS)
+
+test: deps
+	@$(call header,"debug build and tests")
+	@$(call build,debug)
+	@$(CTEST) --preset debug $(CTEST_FLAGS)
+
+check-asan: deps
+	@$(call header,"AddressSanitizer + UBSan build and tests")
+	@$(call build,asan)
+	@$(CTEST) --preset asan $(CTEST_FLAGS)
+
+# The channel tests if there are any (label "channel"), otherwise the whole suite.
+check-tsan: deps
+	@$(call header,"ThreadSanitizer build and tests")
+	@$(call build,tsan)
+	@if $(CTEST) --preset tsan -N -L '^channel$$' | grep -Eq '^Total Tests: [1-9]'; then \
+	  echo "(channel tests)"; $(CTEST) --preset tsan $(CTEST_FLAGS) -L '^channel$$'; \
+	else \
+	  echo "(no channel tests: the whole suite)"; $(CTEST) --preset tsan $(CTEST_FLAGS); \
+	fi
+
+check-ppc: deps
+	@$(call header,"PowerPC 32-bit big-endian cross build and tests under qemu-ppc")
+	@$(call build,ppc)
+	@$(CTEST) --preset ppc $(CTEST_FLAGS)
+
+# Sequential on purpose: each step uses both cores, and the first failure stops the run.
+check: deps
+	@start=$$SECONDS; \
+	for step in test check-asan check-tsan check-ppc; do \
+	  t=$$SECONDS; \
+	  $(MAKE) --no-print-directory $$step; \
+	  printf '==== %s passed in %ds\n' $$step $$((SECONDS - t)); \
+	done; \
+	printf '\n==== make check passed in %ds\n' $$((SECONDS - start))
+
+bench: deps
+	@$(call header,"benchmarks")
+	@$(call build,bench)
+	@if [[ -x build/bench/bench/dhcpftr_bench ]]; then \
+	  build/bench/bench/dhcpftr_bench; \
+	else \
+	  echo "no benchmarks built yet (bench/*.cpp)"; \
+	fi
+
+clean:
+	rm -rf build

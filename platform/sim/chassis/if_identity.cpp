@@ -1,0 +1,85 @@
+// The C interface-table calls, over the simulated chassis.
+#include <cstring>
+
+#include "chassis/sim_chassis.h"
+#include "if_table.h"
+
+namespace {
+
+constexpr uint32_t kFirstLportIfindex = sim::ids::kPortIfindexBase + 1;
+constexpr uint32_t kLastLportIfindex = sim::ids::kTrunkIfindexBase + sim::ids::kTrunks - 1;
+
+}  // namespace
+
+extern "C" {
+
+uint32_t if_ifindex_to_st_lport(uint32_t ifindex) {
+    if (ifindex < kFirstLportIfindex || ifindex > kLastLportIfindex)
+        return 0;
+    return ifindex - sim::ids::kPortIfindexBase;
+}
+
+uint32_t if_st_lport_to_ifindex(uint32_t lport) {
+    if (lport < 1 || lport > kLastLportIfindex - sim::ids::kPortIfindexBase)
+        return 0;
+    return lport + sim::ids::kPortIfindexBase;
+}
+
+int if_utl_ifindex_to_ifname(uint32_t ifindex, char *name) {
+    auto text = sim::ids::name_of(ifindex);
+    if (!text)
+        return -1;
+    std::memset(name, 0, IF_NAME_BUF);
+    std::memcpy(name, text->data(), text->size());
+    return 0;
+}
+
+uint32_t if_utl_ifname_to_ifindex(const char *name) {
+    if (name == nullptr)
+        return 0;
+    if (uint32_t ifindex = sim::ids::ifindex_of(name))
+        return ifindex;
+    interface *ifp = sim::Chassis::instance().global_table()->find(std::string(name));
+    return ifp == nullptr ? 0 : ifp->ifindex;
+}
+
+int if_check_if_type_by_ifname(const char *name) {
+    if (name == nullptr)
+        return IF_TYPE_OTHER;
+    if (std::strncmp(name, "port-channel", 12) == 0)
+        return IF_TYPE_TRUNK;
+    if (std::strncmp(name, "eth", 3) == 0)
+        return IF_TYPE_ETHERNET;
+    if (std::strncmp(name, "vlan", 4) == 0)
+        return IF_TYPE_VLAN;
+    return IF_TYPE_OTHER;
+}
+
+struct interface *if_lookup_by_name(struct if_table *ift, const char *name) {
+    return ift == nullptr || name == nullptr ? nullptr : ift->find(std::string(name));
+}
+
+struct interface *if_lookup_by_index(struct if_table *ift, uint32_t ifindex) {
+    return ift == nullptr ? nullptr : ift->find(ifindex);
+}
+
+struct interface *ifg_lookup_by_name(struct if_table *ift, const char *name) {
+    return if_lookup_by_name(ift, name);
+}
+
+struct interface *ifg_get_by_name(struct if_table *ift, const char *name) {
+    if (ift == nullptr || name == nullptr)
+        return nullptr;
+    if (interface *ifp = ift->find(std::string(name)))
+        return ifp;
+    sim::Chassis &chassis = sim::Chassis::instance();
+    if (ift != chassis.global_table())
+        return nullptr;
+    return chassis.global_record(name);
+}
+
+struct interface *ifg_lookup_by_index(struct if_table *ift, uint32_t ifindex) {
+    return if_lookup_by_index(ift, ifindex);
+}
+
+}  // extern "C"

@@ -1,0 +1,107 @@
+// The simulated chassis: its slots, the port and trunk interfaces they give, and the interface tables.
+//
+// Names and numbers:
+//   physical port  ethS.P        user slot S 1-10, port P 1-48: lport 64(S-1)+P, ifindex 5120 + lport
+//   trunk          port-channelN N 1-128: trunk id N-1, ifindex 5761+N-1, lport 641+N-1
+//   VLAN           vlanV         V 1-4094: ifindex 10000+V, no lport
+// Physical slot p (0-9) is user slot p+1; physical slots 0 and 1 hold the CPU cards.
+//
+// Two tables hold the interface records: the virtual router's table, of the interfaces that exist (the
+// table whose hooks the NSM client runs), and the global table, which also keeps the records that
+// ifg_get_by_name made for names that do not exist (yet). Records are never freed, so a pointer to one
+// stays valid for the whole process; a record that comes back is the same record.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "if_table.h"
+#include "nsm_client.h"
+
+// An interface table: records by name and by ifindex, and the hooks run when interfaces come and go.
+struct if_table {
+    std::map<std::string, interface *> by_name;
+    std::map<uint32_t, interface *> by_index;
+    std::vector<NSM_IF_HOOK_FN> add_hooks;
+    std::vector<NSM_IF_HOOK_FN> delete_hooks;
+
+    void insert(interface *ifp);
+    void erase(interface *ifp);
+    interface *find(const std::string &name) const;
+    interface *find(uint32_t ifindex) const;
+};
+
+namespace sim {
+
+namespace ids {
+
+constexpr int kSlots = 10;
+constexpr int kPortsPerSlot = 48;
+constexpr int kSlotWindow = 64;
+constexpr int kTrunks = 128;
+constexpr uint32_t kPortIfindexBase = 5120;
+constexpr uint32_t kTrunkIfindexBase = 5761;
+constexpr uint32_t kVlanIfindexBase = 10000;
+
+std::string port_name(int slot, int port);
+std::string trunk_name(int trunk);
+uint32_t port_ifindex(int slot, int port);
+uint32_t trunk_ifindex(int trunk);
+// Slot and port of a physical-port ifindex, when it names one.
+std::optional<std::pair<int, int>> slot_port_of(uint32_t ifindex);
+// The ifindex a name stands for by the numbering alone, or 0.
+uint32_t ifindex_of(const std::string &name);
+// The name an ifindex stands for by the numbering alone, or nothing.
+std::optional<std::string> name_of(uint32_t ifindex);
+
+}  // namespace ids
+
+class Chassis {
+public:
+    static Chassis &instance();
+
+    // The default chassis: all 10 slots present, trunks port-channel1 to port-channel8, vlan1.
+    Chassis();
+
+    bool slot_present(int user_slot) const;
+    void set_slot_present(int user_slot, bool present);
+    const std::vector<int> &boot_trunks() const { return boot_trunks_; }
+
+    // Creates (or brings back) the interface and runs the add hooks of the router's table. Null when the
+    // name stands for no interface, or it exists already.
+    interface *add_interface(const std::string &name);
+    // Sets the record's state byte, runs the delete hooks, then takes the interface out of both tables.
+    // False when it does not exist.
+    bool delete_interface(const std::string &name, uint8_t state);
+    // The record of an existing interface, or null.
+    interface *find(const std::string &name) const;
+    // The record of a name in the global table (existing or not), made when missing; null for a name
+    // longer than IF_NAME_MAX.
+    interface *global_record(const std::string &name);
+
+    // The boot steps: every port of every present slot; the boot trunks and vlan1.
+    void create_port_interfaces();
+    void create_boot_trunks();
+
+    if_table *vr_table() { return &vr_; }
+    if_table *global_table() { return &global_; }
+    if_vr_ctx *vr_ctx() { return &vr_ctx_; }
+    if_global_ctx *global_ctx() { return &global_ctx_; }
+
+private:
+    interface *record(const std::string &name);
+
+    std::map<std::string, std::unique_ptr<interface>> records_;
+    if_table vr_;
+    if_table global_;
+    if_vr_ctx vr_ctx_{0, &vr_};
+    if_global_ctx global_ctx_{&global_};
+    bool slots_[ids::kSlots];
+    std::vector<int> boot_trunks_;
+};
+
+}  // namespace sim

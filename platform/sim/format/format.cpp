@@ -1,0 +1,338 @@
+#include "format/sim_format.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <type_traits>
+
+namespace sim {
+namespace {
+
+enum class Length { none, hh, h, l, ll, z, j, t, L };
+
+// One conversion as written in the format, with "*" already replaced by the values it took.
+struct Spec {
+    std::string flags;
+    long long width = -1;  // -1: none
+    int precision = -1;    // -1: none
+    Length length = Length::none;
+    const char *length_text = "";
+    char conversion = 0;
+
+    // The conversion as printf text, with the given conversion character, flags and length modifier.
+    std::string text(char conv, const std::string &with_flags, const char *with_length) const {
+        std::string s = "%" + with_flags;
+        if (width >= 0)
+            s += std::to_string(width);
+        if (precision >= 0)
+            s += "." + std::to_string(precision);
+        s += with_length;
+        s += conv;
+        return s;
+    }
+    std::string text() const { return text(conversion, flags, length_text); }
+};
+
+// Formats one format string against one argument list. Each conversion takes its arguments from the list by
+// the type its conversion character and length modifier name, and is printed on its own with snprintf, so
+// that the list is always read with the right types whatever conversions the format mixes.
+class Formatter {
+public:
+    Formatter(const char *fmt, va_list ap) : fmt_(fmt), saved_errno_(errno) { va_copy(args_, ap); }
+    ~Formatter() { va_end(args_); }
+    Formatter(const Formatter &) = delete;
+    Formatter &operator=(const Formatter &) = delete;
+
+    std::string run();
+
+private:
+    // Reads the conversion that starts after a "%" at p; on success moves p past it and returns true.
+    bool parse(const char *&p, Spec &spec);
+    // Appends one parsed conversion; false when the conversion character is not one we know.
+    bool convert(const Spec &spec);
+    void convert_signed(const Spec &spec);
+    void convert_unsigned(const Spec &spec);
+    void convert_address(const Spec &spec);
+    void store_count(const Spec &spec);
+    template <typename T>
+    void emit(const std::string &spec_text, T value);
+
+    const char *fmt_;
+    va_list args_;
+    int saved_errno_;
+    std::string out_;
+};
+
+std::string Formatter::run() {
+    if (fmt_ == nullptr)
+        return out_;
+    const char *p = fmt_;
+    while (*p != '\0') {
+        const char *percent = std::strchr(p, '%');
+        if (percent == nullptr) {
+            out_ += p;
+            break;
+        }
+        out_.append(p, static_cast<std::size_t>(percent - p));
+        p = percent + 1;
+        if (*p == '%') {
+            out_ += '%';
+            ++p;
+            continue;
+        }
+        Spec spec;
+        if (!parse(p, spec) || !convert(spec)) {
+            // Not a conversion we know: keep its text as written. Only "%" is consumed, so that a "%"
+            // inside the unknown text cannot swallow the character after it.
+            out_ += '%';
+            p = percent + 1;
+        }
+    }
+    return out_;
+}
+
+bool Formatter::parse(const char *&p, Spec &spec) {
+    const char *q = p;
+    while (*q != '\0' && std::strchr("-+ #0'", *q) != nullptr)
+        spec.flags += *q++;
+    if (*q == '*') {
+        int width = va_arg(args_, int);
+        ++q;
+        // A negative width taken from the arguments is the "-" flag and its magnitude, as printf has it.
+        if (width < 0) {
+            spec.flags += '-';
+            spec.width = -static_cast<long long>(width);
+        } else {
+            spec.width = width;
+        }
+    } else if (*q >= '0' && *q <= '9') {
+        spec.width = 0;
+        for (; *q >= '0' && *q <= '9'; ++q)
+            if (spec.width < 1000000000)
+                spec.width = spec.width * 10 + (*q - '0');
+    }
+    if (*q == '.') {
+        ++q;
+        if (*q == '*') {
+            int precision = va_arg(args_, int);
+            ++q;
+            spec.precision = precision < 0 ? -1 : precision;  // negative: as if none was given
+        } else {
+            spec.precision = 0;
+            for (; *q >= '0' && *q <= '9'; ++q)
+                if (spec.precision < 100000000)
+                    spec.precision = spec.precision * 10 + (*q - '0');
+        }
+    }
+    static const struct {
+        const char *text;
+        Length length;
+    } lengths[] = {{"hh", Length::hh}, {"h", Length::h}, {"ll", Length::ll}, {"l", Length::l}, {"z", Length::z},
+                   {"j", Length::j},   {"t", Length::t}, {"L", Length::L},   {"q", Length::ll}};
+    for (const auto &entry : lengths) {
+        std::size_t n = std::strlen(entry.text);
+        if (std::strncmp(q, entry.text, n) == 0) {
+            spec.length = entry.length;
+            spec.length_text = entry.text;
+            q += n;
+            break;
+        }
+    }
+    if (*q == '\0')
+        return false;
+    spec.conversion = *q++;
+    p = q;
+    return true;
+}
+
+bool Formatter::convert(const Spec &spec) {
+    switch (spec.conversion) {
+    case 'd':
+    case 'i':
+        convert_signed(spec);
+        return true;
+    case 'u':
+    case 'o':
+    case 'x':
+    case 'X':
+        convert_unsigned(spec);
+        return true;
+    case 'c':
+        if (spec.length == Length::l)
+            emit(spec.text(), va_arg(args_, wint_t));
+        else
+            emit(spec.text(), va_arg(args_, int));
+        return true;
+    case 's':
+        if (spec.length == Length::l) {
+            const wchar_t *ws = va_arg(args_, const wchar_t *);
+            if (ws == nullptr)
+                emit(spec.text('s', spec.flags, ""), "(null)");
+            else
+                emit(spec.text(), ws);
+        } else {
+            const char *s = va_arg(args_, const char *);
+            emit(spec.text(), s == nullptr ? "(null)" : s);
+        }
+        return true;
+    case 'p':
+        emit(spec.text(), va_arg(args_, const void *));
+        return true;
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
+        if (spec.length == Length::L)
+            emit(spec.text(), va_arg(args_, long double));
+        else
+            emit(spec.text(), va_arg(args_, double));
+        return true;
+    case 'n':
+        store_count(spec);
+        return true;
+    case 'm':
+        emit(spec.text('s', spec.flags, ""), std::strerror(saved_errno_));
+        return true;
+    case 'r':
+        convert_address(spec);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Formatter::convert_signed(const Spec &spec) {
+    const std::string text = spec.text();
+    switch (spec.length) {
+    case Length::l:
+        emit(text, va_arg(args_, long));
+        break;
+    case Length::ll:
+    case Length::L:
+        emit(text, va_arg(args_, long long));
+        break;
+    case Length::z:
+        emit(text, va_arg(args_, std::make_signed_t<std::size_t>));
+        break;
+    case Length::j:
+        emit(text, va_arg(args_, std::intmax_t));
+        break;
+    case Length::t:
+        emit(text, va_arg(args_, std::ptrdiff_t));
+        break;
+    default:  // none, hh, h: promoted to int; snprintf narrows it as the modifier says
+        emit(text, va_arg(args_, int));
+        break;
+    }
+}
+
+void Formatter::convert_unsigned(const Spec &spec) {
+    const std::string text = spec.text();
+    switch (spec.length) {
+    case Length::l:
+        emit(text, va_arg(args_, unsigned long));
+        break;
+    case Length::ll:
+    case Length::L:
+        emit(text, va_arg(args_, unsigned long long));
+        break;
+    case Length::z:
+        emit(text, va_arg(args_, std::size_t));
+        break;
+    case Length::j:
+        emit(text, va_arg(args_, std::uintmax_t));
+        break;
+    case Length::t:
+        emit(text, va_arg(args_, std::make_unsigned_t<std::ptrdiff_t>));
+        break;
+    default:
+        emit(text, va_arg(args_, unsigned));
+        break;
+    }
+}
+
+// "%r": the four bytes are read one by one, first octet first, so the text is the same on every host.
+void Formatter::convert_address(const Spec &spec) {
+    const auto *octets = static_cast<const unsigned char *>(va_arg(args_, const void *));
+    std::string dotted = "(null)";
+    if (octets != nullptr)
+        dotted = std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." + std::to_string(octets[2]) +
+                 "." + std::to_string(octets[3]);
+    // Of the flags only "-" means something to "%s".
+    const bool left = spec.flags.find('-') != std::string::npos;
+    emit(spec.text('s', left ? "-" : "", ""), dotted.c_str());
+}
+
+// "%n": stores the number of characters produced so far, in the integer type its length modifier names.
+void Formatter::store_count(const Spec &spec) {
+    const auto count = static_cast<long long>(out_.size());
+    switch (spec.length) {
+    case Length::hh:
+        *va_arg(args_, signed char *) = static_cast<signed char>(count);
+        break;
+    case Length::h:
+        *va_arg(args_, short *) = static_cast<short>(count);
+        break;
+    case Length::l:
+        *va_arg(args_, long *) = static_cast<long>(count);
+        break;
+    case Length::ll:
+    case Length::L:
+        *va_arg(args_, long long *) = count;
+        break;
+    case Length::z:
+        *va_arg(args_, std::size_t *) = static_cast<std::size_t>(count);
+        break;
+    case Length::j:
+        *va_arg(args_, std::intmax_t *) = count;
+        break;
+    case Length::t:
+        *va_arg(args_, std::ptrdiff_t *) = static_cast<std::ptrdiff_t>(count);
+        break;
+    default:
+        *va_arg(args_, int *) = static_cast<int>(count);
+        break;
+    }
+}
+
+// Appends the text of one conversion. Short texts are formatted on the stack; longer ones straight into the
+// output, so no length is ever cut. An encoding error (a wide character with no multibyte form) adds nothing.
+template <typename T>
+void Formatter::emit(const std::string &spec_text, T value) {
+    char small[128];
+    const int n = std::snprintf(small, sizeof small, spec_text.c_str(), value);
+    if (n < 0)
+        return;
+    const auto length = static_cast<std::size_t>(n);
+    if (length < sizeof small) {
+        out_.append(small, length);
+        return;
+    }
+    const std::size_t old_size = out_.size();
+    out_.resize(old_size + length + 1);
+    std::snprintf(out_.data() + old_size, length + 1, spec_text.c_str(), value);
+    out_.resize(old_size + length);
+}
+
+}  // namespace
+
+std::string vformat(const char *fmt, va_list ap) {
+    return Formatter(fmt, ap).run();
+}
+
+std::string format(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::string text = vformat(fmt, ap);
+    va_end(ap);
+    return text;
+}
+
+}  // namespace sim

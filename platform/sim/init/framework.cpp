@@ -1,0 +1,160 @@
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "chassis/sim_chassis.h"
+#include "init/sim_framework.h"
+#include "log/sim_log.h"
+#include "nsm/sim_nsm.h"
+#include "qvlog.h"
+#include "services/sim_services.h"
+
+namespace sim::framework {
+namespace {
+
+constexpr int kLogModule = 1;
+
+struct State {
+    QV_INIT_T record{};
+    qv_init_ctx context{nullptr};
+    Replayer replayer;
+    Console console;
+};
+
+State &state() {
+    static State s;
+    return s;
+}
+
+void say(const std::string &text) {
+    qvprintf(kLogModule, 0, QVLOG_LEVEL_INFO, QVLOG_FLAG_NEW_LINE, "qv_init: %s\n", text.c_str());
+}
+
+void *framework_pointer(uint32_t n) {
+    return reinterpret_cast<void *>(static_cast<uintptr_t>(kFrameworkWord + n));
+}
+
+// Reports any framework word of the record that the daemon changed.
+void check_framework_words(const QV_INIT_T *rec) {
+    bool intact = true;
+    for (uint32_t i = 0; i < 8; ++i) {
+        if (rec->words1_8[i] != kFrameworkWord + 1 + i) {
+            say("start-up record word " + std::to_string(i + 1) + " was changed");
+            intact = false;
+        }
+    }
+    if (rec->word11 != framework_pointer(11)) {
+        say("start-up record word 11 was changed");
+        intact = false;
+    }
+    if (intact)
+        say("start-up record: framework words kept");
+}
+
+// The default console until a shell is installed: reads lines until standard input closes.
+int line_console(const Options &) {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (line.empty() || line[0] == '!')
+            continue;
+        std::cout << "% Unknown command\n" << std::flush;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool open_log(const std::string &where) {
+    if (where == "-")
+        return log::set_sink(log::Sink::standard_error);
+    if (where == "syslog")
+        return log::set_sink(log::Sink::system_log);
+    return log::open_file(where);
+}
+
+void set_replayer(Replayer replayer) { state().replayer = std::move(replayer); }
+
+void set_console(Console console) { state().console = std::move(console); }
+
+qv_init_ctx *context() { return &state().context; }
+
+bool boot(QV_INIT_T *rec, const Options &options) {
+    if (rec == nullptr || rec->mod_init == nullptr) {
+        say("start-up record without module initialiser");
+        return false;
+    }
+    say("start-up record: module " + std::to_string(rec->module_id) + ", flag " + std::to_string(rec->flag));
+    check_framework_words(rec);
+
+    procm::set_ready(0);
+    say("module initialiser returned " + std::to_string(rec->mod_init(0, 0)));
+    if (rec->cli_init != nullptr)
+        say("command installer returned " + std::to_string(rec->cli_init(context())));
+    if (rec->nsm_init != nullptr)
+        say("NSM client start returned " + std::to_string(rec->nsm_init(0)));
+
+    if (nsm::bring_up())
+        say("NSM client up");
+    Chassis &chassis = Chassis::instance();
+    chassis.create_port_interfaces();
+    say("port interfaces created");
+    if (!options.startup_config.empty()) {
+        if (state().replayer)
+            state().replayer(options);
+        say("startup configuration " + options.startup_config + " replayed");
+    }
+    chassis.create_boot_trunks();
+    say("trunk interfaces created");
+    procm::set_ready(1);
+    say("system ready");
+    return true;
+}
+
+int run_console(const Options &options) {
+    return state().console ? state().console(options) : line_console(options);
+}
+
+}  // namespace sim::framework
+
+extern "C" {
+
+QV_INIT_T *QV_INIT_alloc(void) {
+    using namespace sim::framework;
+    QV_INIT_T *rec = &state().record;
+    rec->module_id = 0;
+    for (uint32_t i = 0; i < 8; ++i)
+        rec->words1_8[i] = kFrameworkWord + 1 + i;
+    rec->flag = 0;
+    rec->cli_init = nullptr;
+    rec->word11 = framework_pointer(11);
+    rec->nsm_init = nullptr;
+    rec->mod_init = nullptr;
+    rec->words14_15[0] = framework_pointer(14);
+    rec->words14_15[1] = framework_pointer(15);
+    return rec;
+}
+
+int QV_INIT_Sys_Init(QV_INIT_T *rec) {
+    using namespace sim::framework;
+    auto parsed = parse_options(own_arguments());
+    if (auto *error = std::get_if<std::string>(&parsed)) {
+        std::fprintf(stderr, "dhcpftr: %s\n%s", error->c_str(), usage().c_str());
+        std::exit(2);
+    }
+    const Options &options = std::get<Options>(parsed);
+    if (options.help) {
+        std::fputs(usage().c_str(), stdout);
+        std::exit(0);
+    }
+    sim::log::set_min_level(options.log_level);
+    if (!options.log_file.empty() && !open_log(options.log_file)) {
+        std::fprintf(stderr, "dhcpftr: cannot open log file '%s'\n", options.log_file.c_str());
+        std::exit(2);
+    }
+    if (!boot(rec, options))
+        return -1;
+    return run_console(options);
+}
+
+}  // extern "C"

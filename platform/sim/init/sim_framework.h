@@ -1,0 +1,54 @@
+// The simulated daemon start-up framework: the process's options, the boot of the simulated switch around
+// the daemon, and the console that keeps the process alive until standard input closes.
+//
+// Boot, in order: the daemon's entry points (module initialiser, command installer, NSM client start), the
+// NSM client up (the daemon's NSM start-up callback), the port interfaces of every present slot, the
+// replay of the startup configuration with the system not ready, the boot trunks, then the system ready.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "qv_init.h"
+
+namespace sim::framework {
+
+struct Options {
+    std::string startup_config;  // --startup-config FILE
+    bool batch = false;          // --batch: commands from standard input, only their output
+    int level = 2;               // --level N: privilege level of the session
+    int log_level = 0;           // --log-level N: lowest level logged
+    std::string log_file;        // --log-file FILE|-|syslog ("" = no log output)
+    bool help = false;           // --help: print the usage and stop
+};
+
+// Parses the options (without the program name); the error text when they are wrong.
+std::variant<Options, std::string> parse_options(const std::vector<std::string> &args);
+// The process's own arguments, without the program name, read from /proc/self/cmdline.
+std::vector<std::string> own_arguments();
+std::string usage();
+
+// The steps that later components plug in: the replay of a startup-configuration file, and the console
+// that runs after boot until standard input closes (its result becomes the process's exit status).
+using Replayer = std::function<void(const Options &)>;
+using Console = std::function<int(const Options &)>;
+void set_replayer(Replayer replayer);
+void set_console(Console console);
+
+// Sends the log to a file, to standard error ("-") or to syslog ("syslog"); false when it cannot.
+bool open_log(const std::string &where);
+
+// The context handed to the command installer (its command tree is the shell's).
+qv_init_ctx *context();
+
+// Runs the boot for a filled start-up record. False when the record is unusable.
+bool boot(QV_INIT_T *rec, const Options &options);
+// Runs the console; returns the process's exit status.
+int run_console(const Options &options);
+
+// The values QV_INIT_alloc put in the words a daemon does not set.
+constexpr uint32_t kFrameworkWord = 0x51A11A00u;
+
+}  // namespace sim::framework

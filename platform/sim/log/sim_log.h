@@ -1,0 +1,87 @@
+// The simulated platform's log behind qvprintf (qvlog.h).
+//
+// A call is one piece of a line: flag 0 starts a line, flag 1 continues the line started last. A line whose
+// first piece has a level below the minimum is dropped with all its continuations. Accepted text is collected
+// until a "\n" ends it; each complete line is then written to the sink as "<module>.<level> <text>" (module
+// 153 is "dhcpftr", every other module "platform"; the level is the one of the line's first piece) and kept
+// in a bounded ring of recent lines. A line still open when the next one starts is ended there. Tests can
+// also capture every accepted piece as it was made.
+#pragma once
+
+#include <cstddef>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace sim::log {
+
+// Where complete lines go.
+enum class Sink {
+    none,            // nowhere (the default); the ring of recent lines and the capture still see them
+    standard_error,  // standard error, one write and flush per line
+    file,            // the file opened last by open_file, appended to and flushed per line
+    system_log,      // syslog, ident "dhcpftr", the line without its newline
+};
+
+// One accepted qvprintf call, its text fully formatted.
+struct Record {
+    int module = 0;
+    int sub = 0;
+    int level = 0;
+    int flag = 0;
+    std::string text;
+
+    bool operator==(const Record &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const Record &record);
+
+// Lines whose first piece has a level below `level` are dropped. The default, 0, lets every line pass.
+void set_min_level(int level);
+int min_level();
+
+// Selects a sink. Selecting Sink::file needs a file opened before by open_file; without one it returns false
+// and changes nothing. Leaving the file sink closes the file.
+bool set_sink(Sink sink);
+Sink sink();
+// Opens path for appending and makes it the sink; false (and nothing changed) when it cannot be opened.
+bool open_file(const std::string &path);
+
+// Turns recording of accepted pieces on or off (off by default); records are kept until clear().
+void enable_capture(bool on);
+// The pieces recorded so far, oldest first.
+std::vector<Record> records();
+// Forgets the recorded pieces and the recent lines.
+void clear();
+
+// The last complete lines, oldest first, each as written to a sink but without its newline.
+std::vector<std::string> recent_lines();
+// Keeps at most `lines` recent lines (1000 by default), dropping the oldest ones beyond it.
+void set_recent_capacity(std::size_t lines);
+
+// Puts every setting back to its default (minimum level 0, no sink, capture off, 1000 recent lines), forgets
+// records, recent lines and any line still open.
+void reset();
+
+// Replaces every "[" digits "]" in text with "[#]", so that tests need not pin the source line numbers that
+// log lines carry ("Function [123]: ...").
+inline std::string without_line_numbers(std::string text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '[') {
+            std::size_t j = i + 1;
+            while (j < text.size() && text[j] >= '0' && text[j] <= '9')
+                ++j;
+            if (j > i + 1 && j < text.size() && text[j] == ']') {
+                out += "[#]";
+                i = j;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+}  // namespace sim::log

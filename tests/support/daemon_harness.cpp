@@ -1,0 +1,82 @@
+#include "support/daemon_harness.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+
+#include "dhcpftr_cli.h"
+#include "dhcpftr_defs.h"
+#include "dhcpftr_init.h"
+
+namespace harness {
+
+QV_INIT_T *daemon_record() {
+    QV_INIT_T *rec = QV_INIT_alloc();
+    rec->module_id = DHCPFTR_MODULE_ID;
+    rec->flag = 1;
+    rec->cli_init = Dhcpftr_CLI_Init;
+    rec->nsm_init = NSM_USER_Init_Nsm_Client;
+    rec->mod_init = Dhcpftr_Init;
+    return rec;
+}
+
+void boot_daemon(const sim::framework::Options &options) { sim::framework::boot(daemon_record(), options); }
+
+PORTLIST_T ports(std::initializer_list<uint32_t> lports) {
+    PORTLIST_T list;
+    PORTLIST_clear_all(&list);
+    for (uint32_t p : lports)
+        PORTLIST_set_port(&list, p);
+    return list;
+}
+
+DHCPFTR_PERMIT_RULE_ENTRY_T rule(const char *server, const Mac &mac, std::initializer_list<uint32_t> lports) {
+    DHCPFTR_PERMIT_RULE_ENTRY_T entry{};
+    entry.server_ip = inet_addr(server);
+    for (size_t i = 0; i < mac.size(); ++i)
+        entry.client_mac[i] = mac[i];
+    entry.portlist = ports(lports);
+    return entry;
+}
+
+std::vector<uint32_t> lports(const PORTLIST_T &list) {
+    std::vector<uint32_t> out;
+    for (uint32_t p = 1; p <= PORTLIST_MAX_PORT; ++p)
+        if (PORTLIST_chk_port_exist(&list, p))
+            out.push_back(p);
+    return out;
+}
+
+std::string server_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry) {
+    char text[INET_ADDRSTRLEN];
+    in_addr addr{};
+    addr.s_addr = entry.server_ip;
+    return inet_ntop(AF_INET, &addr, text, sizeof(text));
+}
+
+std::vector<std::string> stored_keys() {
+    std::vector<std::string> keys;
+    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e)) {
+        char mac[18];
+        std::snprintf(mac, sizeof(mac), "%02X:%02X:%02X:%02X:%02X:%02X", DHCPFTR_MAC_ARGS(e->client_mac));
+        keys.push_back(server_of(*e) + " " + mac);
+    }
+    return keys;
+}
+
+std::vector<std::string> daemon_log() {
+    std::vector<std::string> out;
+    for (const sim::log::Record &r : sim::log::records()) {
+        if (r.module != DHCPFTR_LOG_MODULE)
+            continue;
+        out.push_back(std::to_string(r.level) + " " + std::to_string(r.flag) + " " +
+                      sim::log::without_line_numbers(r.text));
+    }
+    return out;
+}
+
+void capture_log() {
+    sim::log::enable_capture(true);
+    sim::log::clear();
+}
+
+}  // namespace harness

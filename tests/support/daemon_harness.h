@@ -1,0 +1,40 @@
+// Helpers shared by the daemon's tests: booting the daemon in the test process, building permit rules,
+// and reading the captured log.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "dhcpftr_db.h"
+#include "init/sim_framework.h"
+#include "log/sim_log.h"
+
+namespace harness {
+
+using Mac = std::array<uint8_t, 6>;
+
+// Fills the framework's start-up record with the daemon's entry points, as the process entry does.
+QV_INIT_T *daemon_record();
+// Boots the simulated switch with the daemon in this process, without a console.
+void boot_daemon(const sim::framework::Options &options = {});
+
+// A permit-rule entry for a dotted server address, a client MAC (all zero by default) and ports.
+DHCPFTR_PERMIT_RULE_ENTRY_T rule(const char *server, const Mac &mac = {}, std::initializer_list<uint32_t> ports = {});
+PORTLIST_T ports(std::initializer_list<uint32_t> lports);
+// The ports of a list, ascending.
+std::vector<uint32_t> lports(const PORTLIST_T &list);
+// The dotted server address of an entry.
+std::string server_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry);
+
+// Every stored rule in store order, as "server mac".
+std::vector<std::string> stored_keys();
+
+// Captured log pieces of the daemon's module, as "level flag text" with line numbers replaced by "#".
+std::vector<std::string> daemon_log();
+// Starts capturing the log afresh.
+void capture_log();
+
+}  // namespace harness

@@ -1,0 +1,123 @@
+// Start-up and registration: the module initialiser, the NSM client start and start-up callback, the
+// stacking registration and the boot-state query.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "dhcpftr_db.h"
+#include "dhcpftr_init.h"
+#include "dhcpftr_msg.h"
+#include "dhcpftr_nsm.h"
+#include "dhcpftr_stacking.h"
+#include "dhcpftr_ukcomm.h"
+#include "nsm/sim_nsm.h"
+#include "services/sim_services.h"
+#include "support/daemon_harness.h"
+#include "trace/sim_trace.h"
+#include "ukcomm/sim_ukcomm.h"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+// The trace up to the first interface the chassis adds.
+std::vector<std::string> registration_trace() {
+    std::vector<std::string> calls = sim::trace::calls();
+    auto first_if = std::find_if(calls.begin(), calls.end(), [](const std::string &c) { return c.rfind("if add", 0) == 0; });
+    return {calls.begin(), first_if};
+}
+
+TEST(Startup, RegistersInOrderBeforeAnyInterfaceIsAdded) {
+    harness::boot_daemon();
+    EXPECT_THAT(registration_trace(),
+                ElementsAre("SYSINF_LIB_Proto_Status_Set 46 1", "UKCOMM_U_Reg 93", "nsm client start", "nsm client up",
+                            "nsm_client_set_service 0", "ST_APP_Init", "nsm_client_set_service 38", "if_add_hook 5",
+                            "if_add_hook 6"));
+    EXPECT_EQ(sim::ukcomm::handler(DHCPFTR_K_VALUE_MSG), &Dhcpftr_U_value_msg_process);
+    EXPECT_EQ(DHCPFTR_Get_Reboot_Ready(), 1) << "the boot ends with the system ready";
+    EXPECT_EQ(dhcpftr_zg, sim::nsm::globals());
+}
+
+TEST(Startup, NsmRegistrationNamesTheLacpNotification) {
+    harness::boot_daemon();
+    const sim::nsm::Registration *reg = sim::nsm::registration();
+    ASSERT_NE(reg, nullptr);
+    EXPECT_EQ(reg->proto_id, 57u);
+    EXPECT_EQ(reg->start, &Dhcpftr_Nsm_Init);
+    ASSERT_EQ(reg->modules.size(), 1u);
+    const NSM_INC_MODULE_T &lacp = reg->modules[0];
+    EXPECT_STREQ(lacp.module, "LACP");
+    EXPECT_EQ(lacp.reserved, 0u);
+    EXPECT_EQ(lacp.count, 1u);
+    EXPECT_EQ(lacp.handlers[0].type, 0x402u);
+    EXPECT_EQ(lacp.handlers[0].handler, &Dhcpftr_Recv_Aggregator_Port_Config_NOTIFY_Handler);
+}
+
+TEST(Startup, StackingRegistrationCarriesTheThreeCallbacks) {
+    harness::boot_daemon();
+    auto reg = sim::stacking::registration();
+    ASSERT_TRUE(reg.has_value());
+    EXPECT_EQ(reg->reserved0, 0u);
+    EXPECT_EQ(reg->reserved1, 0u);
+    EXPECT_EQ(reg->insert_cb, &DHCPFTR_ST_Hot_Insert_Cb);
+    EXPECT_EQ(reg->remove_cb, &DHCPFTR_ST_Hot_Remove_Cb);
+    EXPECT_EQ(reg->master_cb, &DHCPFTR_ST_Master_Change_Cb);
+}
+
+TEST(Startup, SlotTableHoldsTheFirst48PortsOfEachSlotWindow) {
+    _initlize_slot_port_db();
+    for (int slot = 1; slot <= DHCPFTR_SLOT_NUM; ++slot) {
+        SCOPED_TRACE(slot);
+        std::vector<uint32_t> expected;
+        for (uint32_t p = 1; p <= 48; ++p)
+            expected.push_back(64u * (slot - 1) + p);
+        EXPECT_EQ(harness::lports(portlist_by_slot[slot - 1]), expected);
+    }
+    EXPECT_EQ(portlist_by_slot[2].word[4], 0xFFFFFFFFu);
+    EXPECT_EQ(portlist_by_slot[2].word[5], 0xFFFF0000u);
+}
+
+TEST(Startup, ModuleInitialiserReturnsOneEvenWhenTheAnswerHandlerIsRefused) {
+    harness::capture_log();
+    sim::ukcomm::fail_next_registrations(1);
+    EXPECT_EQ(Dhcpftr_Init(0, 0), 1);
+    EXPECT_THAT(harness::daemon_log(),
+                ElementsAre("107 0 Dhcpftr_ukcomm_reg [#]: Register Rx DHCPFTR_K_VALUE_MSG failed\n",
+                            "107 0 Dhcpftr_Init [#]: Register ukcomm failed\n"));
+    EXPECT_EQ(Dhcpftr_DB_is_empty(), 1) << "the store exists all the same";
+    EXPECT_EQ(sim::ukcomm::handler(DHCPFTR_K_VALUE_MSG), nullptr);
+}
+
+TEST(Startup, NsmClientStartReportsOneOnlyForALibraryResultOfZero) {
+    for (int library_result : {0, -1, 1, 38}) {
+        SCOPED_TRACE(library_result);
+        sim::nsm::set_start_result(library_result);
+        EXPECT_EQ(NSM_USER_Init_Nsm_Client(7), library_result == 0 ? 1 : 0);
+    }
+    EXPECT_EQ(sim::nsm::registration()->arg, 7u) << "the framework's argument is passed on";
+}
+
+TEST(Startup, NsmStartupEmptiesPendingEnableAndKeepsTheFirstHandle) {
+    Dhcpftr_DB_Init();
+    nsm_globals *up = sim::nsm::globals();
+    PORTLIST_set_port(&should_update_port, 700);
+    Dhcpftr_Nsm_Init(up);
+    EXPECT_EQ(PORTLIST_chk_empty(&should_update_port), 1);
+
+    PORTLIST_set_port(&should_update_port, 701);
+    nsm_globals second = *up;
+    Dhcpftr_Nsm_Init(&second);
+    EXPECT_EQ(dhcpftr_zg, up) << "a later call never replaces the handle";
+    EXPECT_EQ(PORTLIST_chk_empty(&should_update_port), 1);
+    EXPECT_THAT(sim::nsm::services(), ElementsAre(0, 38, 0, 38)) << "a later call subscribes again";
+}
+
+TEST(Startup, RebootReadyIsThePlatformsFlag) {
+    for (int flag : {0, 1, 7, -1}) {
+        sim::procm::set_ready(flag);
+        EXPECT_EQ(DHCPFTR_Get_Reboot_Ready(), flag);
+    }
+}
+
+}  // namespace

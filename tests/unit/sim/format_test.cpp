@@ -1,0 +1,120 @@
+// sim::format: printf conversions read their arguments by type, and "%r" prints an IPv4 address as "%s" would.
+#include "format/sim_format.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const unsigned char kAddress[4] = {10, 1, 2, 3};
+
+// What the C library prints for the same format and arguments.
+template <typename... Args>
+std::string printf_text(const char *fmt, Args... args) {
+    const int n = std::snprintf(nullptr, 0, fmt, args...);
+    std::string text(static_cast<std::size_t>(n), '\0');
+    std::snprintf(text.data(), text.size() + 1, fmt, args...);
+    return text;
+}
+
+template <typename... Args>
+void expect_like_printf(const char *fmt, Args... args) {
+    SCOPED_TRACE(fmt);
+    EXPECT_EQ(sim::format(fmt, args...), printf_text(fmt, args...));
+}
+
+TEST(Format, AddressIsPaddedAndCutAsAString) {
+    const struct {
+        const char *fmt;
+        const char *expected;
+    } cases[] = {
+        {"%r", "10.1.2.3"},
+        {"[%18r]", "[          10.1.2.3]"},
+        {"[%-18r]", "[10.1.2.3          ]"},
+        {"[%4r]", "[10.1.2.3]"},
+        {"[%.4r]", "[10.1]"},
+        {"[%-7.4r]", "[10.1   ]"},
+        {"[%0-9r]", "[10.1.2.3 ]"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.fmt);
+        EXPECT_EQ(sim::format(c.fmt, kAddress), c.expected);
+    }
+}
+
+TEST(Format, AddressIsReadInNetworkOrderOnEveryHost) {
+    const std::uint32_t address = inet_addr("192.168.0.254");
+    EXPECT_EQ(sim::format("%r", &address), "192.168.0.254");
+    const std::uint32_t broadcast = inet_addr("255.255.255.255"), zero = 0;
+    EXPECT_EQ(sim::format("%r %r", &broadcast, &zero), "255.255.255.255 0.0.0.0");
+}
+
+TEST(Format, StarWidthAndPrecisionAreTakenFromTheArguments) {
+    EXPECT_EQ(sim::format("[%*r]", 10, kAddress), "[  10.1.2.3]");
+    EXPECT_EQ(sim::format("[%*r]", -10, kAddress), "[10.1.2.3  ]");
+    EXPECT_EQ(sim::format("[%.*r|%s]", 2, kAddress, "x"), "[10|x]");
+    EXPECT_EQ(sim::format("[%.*r]", -1, kAddress), "[10.1.2.3]");
+    EXPECT_EQ(sim::format("[%*.*d|%s]", -6, 3, 7, "x"), "[007   |x]");
+}
+
+// Each group mixes argument sizes and ends with a string, which comes out right only when every argument
+// before it was read with its own size.
+TEST(Format, EveryConversionReadsItsArgumentBySize) {
+    expect_like_printf("%hhd %hhu %hd %hu %d %u|%s", 300, 511, 70000, 70000, INT_MIN, UINT_MAX, "end");
+    expect_like_printf("%ld %lu %lld %llu %lx|%s", LONG_MIN, ULONG_MAX, LLONG_MIN, ULLONG_MAX, 0xABCDEFUL, "end");
+    expect_like_printf("%zd %zu %jd %ju %td %tu|%s", static_cast<std::ptrdiff_t>(-3), SIZE_MAX, INTMAX_MIN,
+                       UINTMAX_MAX, static_cast<std::ptrdiff_t>(-9), static_cast<std::ptrdiff_t>(9), "end");
+    expect_like_printf("%Ld %Lu %qd|%s", -5LL, 5ULL, 6LL, "end");
+    expect_like_printf("%f %e %E %g %G %a %A|%s", 1.5, -2.25e10, 3e-5, 0.0001, 1e20, 1.0, -0.5, "end");
+    expect_like_printf("%Lf %Le %Lg %La|%s", 1.5L, 2.5L, 1e-3L, 3.0L, "end");
+    expect_like_printf("%10.3f %-10.2e %+g % g %#g %08.2f|%s", 3.14159, 2.5, 1.0, 2.0, 3.0, -1.5, "end");
+    expect_like_printf("%c %lc %s %ls %5.2s|%s", 'x', static_cast<wint_t>(L'y'), "str", L"wide", "abc", "end");
+    expect_like_printf("%p %p|%s", static_cast<const void *>(kAddress), static_cast<const void *>(nullptr), "end");
+    expect_like_printf("%o %#o %x %#X %+d % d %05d %-5d|%s", 8u, 8u, 255u, 255u, 5, 5, -42, 42, "end");
+    expect_like_printf("%'d %hhx %hx|%s", 1234567, 0x1FF, 0x1FFFF, "end");
+}
+
+TEST(Format, PercentSignsAndUnknownConversionsAreCopied) {
+    const struct {
+        const char *fmt;
+        const char *expected;
+    } cases[] = {
+        {"100%%", "100%"},
+        {"100%", "100%"},
+        {"%y %d", "%y 7"},
+        {"%-5y|%d", "%-5y|7"},
+        {"no conversions", "no conversions"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.fmt);
+        EXPECT_EQ(sim::format(c.fmt, 7), c.expected);
+    }
+}
+
+TEST(Format, LongOutputIsNotCut) {
+    const std::string long_text(100000, 'a');
+    EXPECT_EQ(sim::format("<%s>", long_text.c_str()), "<" + long_text + ">");
+    EXPECT_EQ(sim::format("%5000d", 1), std::string(4999, ' ') + "1");
+    EXPECT_EQ(sim::format("%-300r|", kAddress), "10.1.2.3" + std::string(292, ' ') + "|");
+}
+
+TEST(Format, CountNullStringAndErrnoText) {
+    int count = -1;
+    signed char small_count = -1;
+    EXPECT_EQ(sim::format("ab%ncd%hhn|%s", &count, &small_count, "e"), "abcd|e");
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(small_count, 4);
+    EXPECT_EQ(sim::format("%s|%r", static_cast<const char *>(nullptr), static_cast<const void *>(nullptr)),
+              "(null)|(null)");
+    errno = ENOENT;
+    EXPECT_EQ(sim::format("%m"), std::strerror(ENOENT));
+}
+
+}  // namespace
