@@ -1,6 +1,7 @@
 #include <map>
 #include <mutex>
 
+#include "kernel/sim_kernel.h"
 #include "trace/sim_trace.h"
 #include "ukcomm/sim_ukcomm.h"
 
@@ -17,6 +18,14 @@ UKCOMM_RX_FN handler(uint32_t msg_num) {
     std::lock_guard lock(g_mutex);
     auto it = g_handlers.find(msg_num);
     return it == g_handlers.end() ? nullptr : it->second;
+}
+
+bool deliver(uint32_t msg_num, void *body, uint32_t length) {
+    UKCOMM_RX_FN rx = handler(msg_num);
+    if (rx == nullptr)
+        return false;
+    rx(msg_num, body, length);
+    return true;
 }
 
 void fail_next_registrations(int n) {
@@ -37,4 +46,10 @@ extern "C" int UKCOMM_U_Reg(uint32_t msg_num, UKCOMM_RX_FN handler) {
         return -1;
     sim::ukcomm::g_handlers[msg_num] = handler;
     return 0;
+}
+
+extern "C" int UKCOMM_U_Send(uint32_t msg_num, void *body, uint32_t length) {
+    if (body == nullptr)
+        return -1;
+    return sim::kernel::receive(msg_num, body, length) ? 0 : -1;
 }

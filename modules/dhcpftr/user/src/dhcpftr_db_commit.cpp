@@ -1,0 +1,288 @@
+/*
+ * Commits to the kernel filter.
+ *
+ * A commit builds one message on its stack, sends it, waits for the answer of its operation code and, on a
+ * zero answer only, changes the permit-rule store (rule commits) or the setting (trap and duration
+ * commits). The port commits only report the answer: their callers keep the enabled-port list.
+ */
+#include "dhcpftr_db_commit.h"
+
+#include <arpa/inet.h>
+#include <string.h>
+
+#include "dhcpftr_defs.h"
+#include "dhcpftr_msg.h"
+#include "dhcpftr_portlist.h"
+#include "dhcpftr_ukcomm.h"
+#include "qvlog.h"
+#include "ukcomm.h"
+
+/* Sends one message with operation code op to the kernel filter, once no late answer for op is due.
+ * Returns 0, or DHCPFTR_RET_SEND_FAIL after logging the failure as written by func. */
+static int32_t _dhcpftr_send_to_k(const char *func, uint32_t op, uint32_t msg_num, void *body, uint32_t length)
+{
+    _dhcpftr_wait_late_answer(op);
+    if (UKCOMM_U_Send(msg_num, body, length) != 0) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: UKCOMM send to kernel failed\n", func,
+                 __LINE__);
+        return DHCPFTR_RET_SEND_FAIL;
+    }
+    return 0;
+}
+
+static void _dhcpftr_log_wait(const char *func, uint32_t op)
+{
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: wait for event %d\n", func, __LINE__, op);
+}
+
+/* Ends a port-list log line begun by a heading. */
+static void _dhcpftr_log_ports_end(void)
+{
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 1, "\n");
+}
+
+/*
+ * Adds the ports of rule to the stored rule with its key, or creates that rule when the key is new and the
+ * store holds fewer than 255 rules. The message carries only the ports being added. Result: 0, -50 (store
+ * full, nothing sent), -30, -20 (the kernel filter holds a rule the store could not take) or the kernel
+ * filter's answer.
+ */
+void Dhcpftr_DB_Update_Rule(DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result)
+{
+    DHCPFTR_PERMIT_RULE_ENTRY_T work;
+    DHCPFTR_PERMIT_RULE_ENTRY_T *stored;
+    DHCPFTR_U_RULE_MSG_T msg;
+
+    memset(&work, 0, sizeof(work));
+    Dhcpftr_copy_rule_entry(&work, rule);
+    stored = Dhcpftr_DB_Get_Rule(&work);
+    memset(&msg, 0, sizeof(msg));
+    if (stored != 0) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,
+                 "%s [%d]: Rule (%X,%02X:%02X:%02X:%02X:%02X:%02X) existed with port...\n", __func__, __LINE__,
+                 ntohl(rule->server_ip), DHCPFTR_MAC_ARGS(rule->client_mac));
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]:Portlist to be added: ", __func__, __LINE__);
+        dhcpftr_print_ports_u(&rule->portlist);
+        _dhcpftr_log_ports_end();
+        _dhcpftr_pack_set_rule_entry(&msg, rule, DHCPFTR_OP_ADD_RULE);
+        *result = _dhcpftr_send_to_k(__func__, DHCPFTR_OP_ADD_RULE, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg));
+        if (*result != 0)
+            return;
+        _dhcpftr_log_wait(__func__, DHCPFTR_OP_ADD_RULE);
+        *result = _dhcpftr_wait_for_event(DHCPFTR_OP_ADD_RULE);
+        if (*result != 0) {
+            qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: set rule to kernel failed\n",
+                     __func__, __LINE__);
+            return;
+        }
+        PORTLIST_or(&stored->portlist, &stored->portlist, &rule->portlist);
+        return;
+    }
+
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,
+             "%s [%d]: Insert rule,key (%X,%02X:%02X:%02X:%02X:%02X:%02X)\n", __func__, __LINE__,
+             ntohl(rule->server_ip), DHCPFTR_MAC_ARGS(rule->client_mac));
+    if (avl_get_tree_size(dhcpftr_permit_rule_db) > DHCPFTR_MAX_RULES - 1) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: Rule DB reaches maximum capacity\n",
+                 __func__, __LINE__);
+        *result = DHCPFTR_RET_DB_FULL;
+        return;
+    }
+    _dhcpftr_pack_set_rule_entry(&msg, rule, DHCPFTR_OP_ADD_RULE);
+    *result = _dhcpftr_send_to_k(__func__, DHCPFTR_OP_ADD_RULE, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg));
+    if (*result != 0)
+        return;
+    _dhcpftr_log_wait(__func__, DHCPFTR_OP_ADD_RULE);
+    *result = _dhcpftr_wait_for_event(DHCPFTR_OP_ADD_RULE);
+    if (*result != 0) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: set rule to kernel failed,ret %d\n",
+                 __func__, __LINE__, *result);
+        return;
+    }
+    Dhcpftr_copy_rule_entry(&work, rule);
+    if (Dhcpftr_DB_Insert_Rule(&work) == 0) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,
+                 "%s [%d]: Insert rule failed=> server_ip %X, MAC= %02X:%02X:%02X:%02X:%02X:%02X\n", __func__,
+                 __LINE__, ntohl(rule->server_ip), DHCPFTR_MAC_ARGS(rule->client_mac));
+        *result = DHCPFTR_RET_DB_FAIL;
+    }
+}
+
+/*
+ * Takes the ports of rule out of the stored rule with its key, with operation code op; the rule goes with
+ * its last port. The whole requested list is sent, also ports the rule does not hold. A key that is not
+ * stored, or a rule sharing no port with the request, gives 0 and sends nothing. func names the commit in
+ * the log.
+ */
+static void _dhcpftr_delete_rule_to_k(const char *func, DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result,
+                                      uint32_t op)
+{
+    DHCPFTR_PERMIT_RULE_ENTRY_T work;
+    DHCPFTR_PERMIT_RULE_ENTRY_T *stored;
+    DHCPFTR_U_RULE_MSG_T msg;
+
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
+             "%s [%d]: Delete ports rule (server_ip %X, MAC=%02X:%02X:%02X:%02X:%02X:%02X)\n", func, __LINE__,
+             ntohl(rule->server_ip), DHCPFTR_MAC_ARGS(rule->client_mac));
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]:Ports to be deleted: ", func, __LINE__);
+    dhcpftr_print_ports_u(&rule->portlist);
+    _dhcpftr_log_ports_end();
+
+    memset(&work, 0, sizeof(work));
+    Dhcpftr_copy_rule_entry(&work, rule);
+    stored = Dhcpftr_DB_Get_Rule(&work);
+    if (stored == 0) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
+                 "%s [%d]: rule not found=> server_ip %X, MAC= %02X:%02X:%02X:%02X:%02X:%02X\n", func, __LINE__,
+                 ntohl(rule->server_ip), DHCPFTR_MAC_ARGS(rule->client_mac));
+        *result = 0;
+        return;
+    }
+    if (!PORTLIST_chk_overlap(&stored->portlist, &rule->portlist)) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: no ports in common\n", func, __LINE__);
+        *result = 0;
+        return;
+    }
+    memset(&msg, 0, sizeof(msg));
+    _dhcpftr_pack_set_rule_entry(&msg, rule, op);
+    _dhcpftr_log_wait(func, op);
+    *result = _dhcpftr_send_to_k(func, op, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg));
+    if (*result != 0)
+        return;
+    *result = _dhcpftr_wait_for_event(op);
+    if (*result != 0) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: set rule to kernel failed\n", func,
+                 __LINE__);
+        return;
+    }
+    PORTLIST_maskout(&stored->portlist, &stored->portlist, &rule->portlist);
+    if (PORTLIST_chk_empty(&stored->portlist) && Dhcpftr_DB_Delete_Rule(rule) == 0) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,
+                 "%s [%d]: Delete rule failed=> server_ip %X, MAC= %02X:%02X:%02X:%02X:%02X:%02X\n", func,
+                 __LINE__, ntohl(rule->server_ip), DHCPFTR_MAC_ARGS(rule->client_mac));
+        *result = DHCPFTR_RET_DB_FAIL;
+    }
+}
+
+void Dhcpftr_DB_Delete_Rule_to_K(DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result)
+{
+    _dhcpftr_delete_rule_to_k(__func__, rule, result, DHCPFTR_OP_DEL_RULE);
+}
+
+/* The stacking variant of the delete: identical but for its operation code. */
+void Dhcpftr_DB_Stk_Delete_Rule_to_K(DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result)
+{
+    _dhcpftr_delete_rule_to_k(__func__, rule, result, DHCPFTR_OP_STK_DEL_RULE);
+}
+
+/*
+ * Tells the kernel filter to enable (DHCPFTR_OP_ADD_PORTS) or disable (the other codes) screening on
+ * ports. Result: 0, -30 or the kernel filter's answer. func names the commit in the log.
+ */
+static void _dhcpftr_ports_to_k(const char *func, PORTLIST_T *ports, int32_t *result, uint32_t op)
+{
+    DHCPFTR_U_PORTS_MSG_T msg;
+    int enable = op == DHCPFTR_OP_ADD_PORTS;
+
+    if (enable) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Add enabled portlist to kernel\n", func,
+                 __LINE__);
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]:Portlist to be enabled: ", func, __LINE__);
+    } else {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Remove enabled portlist to kernel\n", func,
+                 __LINE__);
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]:Ports to be removed: ", func, __LINE__);
+    }
+    dhcpftr_print_ports_u(ports);
+    _dhcpftr_log_ports_end();
+
+    memset(&msg, 0, sizeof(msg));
+    _dhcpftr_pack_set_ports_entry(&msg, ports, op);
+    *result = _dhcpftr_send_to_k(func, op, DHCPFTR_U_PORTS_MSG, &msg, sizeof(msg));
+    if (*result != 0)
+        return;
+    _dhcpftr_log_wait(func, op);
+    *result = _dhcpftr_wait_for_event(op);
+    if (*result == 0)
+        return;
+    if (enable)
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: set ports to kernel failed, ret %d\n",
+                 func, __LINE__, *result);
+    else
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: del ports to kernel failed\n", func,
+                 __LINE__);
+}
+
+void Dhcpftr_DB_Update_Ports_to_K(PORTLIST_T *ports, int32_t *result)
+{
+    _dhcpftr_ports_to_k(__func__, ports, result, DHCPFTR_OP_ADD_PORTS);
+}
+
+void Dhcpftr_DB_Delete_Ports_to_K(PORTLIST_T *ports, int32_t *result)
+{
+    _dhcpftr_ports_to_k(__func__, ports, result, DHCPFTR_OP_DEL_PORTS);
+}
+
+/* The stacking variant of the disable: identical but for its operation code. */
+void Dhcpftr_Stk_DB_Delete_Ports_to_K(PORTLIST_T *ports, int32_t *result)
+{
+    _dhcpftr_ports_to_k(__func__, ports, result, DHCPFTR_OP_STK_DEL_PORTS);
+}
+
+/*
+ * Sets the trap/log state (1 enable, anything else disable) in the kernel filter and, once it accepted,
+ * in the daemon. Callers call it only for a real change.
+ */
+void Dhcpftr_DB_Set_Trap_to_K(uint32_t state)
+{
+    DHCPFTR_U_VALUE_MSG_T msg;
+
+    memset(&msg, 0, sizeof(msg));
+    _dhcpftr_pack_set_value_entry(&msg, state, DHCPFTR_OP_SET_TRAP);
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Set trap/syslog state %d\n", __func__,
+             __LINE__, state);
+    if (_dhcpftr_send_to_k(__func__, DHCPFTR_OP_SET_TRAP, DHCPFTR_U_VALUE_MSG, &msg, sizeof(msg)) != 0)
+        return;
+    _dhcpftr_log_wait(__func__, DHCPFTR_OP_SET_TRAP);
+    if (_dhcpftr_wait_for_event(DHCPFTR_OP_SET_TRAP) != 0) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: Disable trap/log to kernel failed\n",
+                 __func__, __LINE__);
+        return;
+    }
+    if (state == 1) {
+        _dhcpftr_set_trap_state_enable();
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: Enable trap/log to kernel OK\n", __func__,
+                 __LINE__);
+    } else {
+        _dhcpftr_set_trap_state_disable();
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: Disable trap/log to kernel OK\n",
+                 __func__, __LINE__);
+    }
+}
+
+/*
+ * Sets the suppress duration in the kernel filter and, once it accepted, in the daemon. An unchanged
+ * duration sends nothing and logs nothing.
+ */
+void Dhcpftr_DB_Set_Trap_duration_to_K(uint32_t minutes)
+{
+    DHCPFTR_U_VALUE_MSG_T msg;
+
+    if ((int32_t)minutes == (int32_t)dhcpftr_trap_duration)
+        return;
+    memset(&msg, 0, sizeof(msg));
+    _dhcpftr_pack_set_duration_entry(&msg, minutes, DHCPFTR_OP_SET_DURATION);
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Set trap/syslog duration %d\n", __func__,
+             __LINE__, minutes);
+    if (_dhcpftr_send_to_k(__func__, DHCPFTR_OP_SET_DURATION, DHCPFTR_U_VALUE_MSG, &msg, sizeof(msg)) != 0)
+        return;
+    _dhcpftr_log_wait(__func__, DHCPFTR_OP_SET_DURATION);
+    if (_dhcpftr_wait_for_event(DHCPFTR_OP_SET_DURATION) != 0) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,
+                 "%s [%d]: Set trap/log duration to kernel failed\n", __func__, __LINE__);
+        return;
+    }
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: Set trap/log duration to kernel OK\n",
+             __func__, __LINE__);
+    _dhcpftr_set_trap_duration(minutes);
+}

@@ -1,0 +1,303 @@
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "kernel/sim_kernel.h"
+#include "qvlog.h"
+#include "ukcomm/sim_ukcomm.h"
+
+namespace sim::kernel {
+namespace {
+
+constexpr int kLogModule = 1;
+
+// Byte layouts of the messages, as the kernel filter reads them.
+constexpr size_t kOpOffset = 0;
+constexpr size_t kPortsOffset = 4;
+constexpr size_t kRuleServerOffset = 100;
+constexpr size_t kRuleMacOffset = 104;
+constexpr size_t kValueOffset = 4;
+constexpr size_t kRuleLength = 112;
+constexpr size_t kPortsLength = 100;
+constexpr size_t kValueLength = 8;
+
+enum Op : uint32_t {
+    kAddRule = 0,
+    kDelRule = 1,
+    kSetTrap = 2,
+    kSetDuration = 3,
+    kAddPorts = 4,
+    kDelPorts = 5,
+    kStkDelPorts = 6,
+    kStkDelRule = 7,
+};
+
+uint32_t word_at(const std::vector<uint8_t> &body, size_t offset) {
+    uint32_t value;
+    std::memcpy(&value, body.data() + offset, sizeof(value));
+    return value;
+}
+
+PORTLIST_T ports_at(const std::vector<uint8_t> &body) {
+    PORTLIST_T ports;
+    std::memcpy(&ports, body.data() + kPortsOffset, sizeof(ports));
+    return ports;
+}
+
+struct Refusal {
+    int count = 0;
+    int32_t result = 0;
+    std::optional<uint32_t> op;
+};
+
+class KernelFilter {
+public:
+    KernelFilter() : thread_([this] { run(); }) {}
+
+    ~KernelFilter() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+    bool receive(uint32_t number, const void *body, uint32_t length) {
+        Message message{number, std::vector<uint8_t>(static_cast<const uint8_t *>(body),
+                                                     static_cast<const uint8_t *>(body) + length)};
+        bool trace;
+        {
+            std::lock_guard lock(mutex_);
+            if (failing_sends_ > 0) {
+                --failing_sends_;
+                ++counters_.failed_sends;
+                return false;
+            }
+            ++counters_.received;
+            ++pending_;
+            queue_.push_back(message);
+            log_.push_back(message);
+            trace = trace_;
+        }
+        if (trace)
+            trace_message(message);
+        wake_.notify_all();
+        return true;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    Tables tables_;
+    Counters counters_;
+    std::vector<Message> log_;
+    Refusal refusal_;
+    int failing_sends_ = 0;
+    int dropping_ = 0;
+    std::chrono::milliseconds delay_{0};
+    std::optional<size_t> capacity_;
+    bool trace_ = false;
+    int pending_ = 0;
+
+private:
+    static void trace_message(const Message &message) {
+        std::string hex;
+        for (uint8_t byte : message.body) {
+            char text[4];
+            std::snprintf(text, sizeof(text), " %02X", byte);
+            hex += text;
+        }
+        qvprintf(kLogModule, 0, QVLOG_LEVEL_DEBUG, QVLOG_FLAG_NEW_LINE, "kernel: rx msg %u len %u:%s\n",
+                 message.number, static_cast<unsigned>(message.body.size()), hex.c_str());
+    }
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (stopping_)
+                return;
+            Message message = std::move(queue_.front());
+            queue_.pop_front();
+            std::optional<std::pair<uint32_t, int32_t>> answer = apply(message);
+            bool drop = answer && dropping_ > 0;
+            if (drop) {
+                --dropping_;
+                ++counters_.dropped;
+            }
+            if (answer && !drop && delay_.count() > 0) {
+                auto until = std::chrono::steady_clock::now() + delay_;
+                wake_.wait_until(lock, until, [this] { return stopping_; });
+                if (stopping_)
+                    return;
+            }
+            if (answer && !drop) {
+                ++counters_.answered;
+                lock.unlock();
+                deliver(answer->first, answer->second);
+                lock.lock();
+            }
+            --pending_;
+            idle_.notify_all();
+        }
+    }
+
+    static void deliver(uint32_t op, int32_t result) {
+        uint8_t body[8];
+        std::memcpy(body, &op, 4);
+        std::memcpy(body + 4, &result, 4);
+        ukcomm::deliver(kAnswerMsg, body, sizeof(body));
+    }
+
+    // Applies one message; the answer (operation code, result), or nothing for a message it cannot read.
+    std::optional<std::pair<uint32_t, int32_t>> apply(const Message &message) {
+        if (message.body.size() < 4)
+            return std::nullopt;
+        uint32_t op = word_at(message.body, kOpOffset);
+        if (!well_formed(message.number, op, message.body.size()))
+            return std::nullopt;
+        if (refusal_.count > 0 && (!refusal_.op || *refusal_.op == op)) {
+            --refusal_.count;
+            ++counters_.refused;
+            return std::make_pair(op, refusal_.result);
+        }
+        switch (message.number) {
+        case kRuleMsg:
+            return std::make_pair(op, apply_rule(op, message.body));
+        case kPortsMsg: {
+            PORTLIST_T ports = ports_at(message.body);
+            if (op == kAddPorts)
+                PORTLIST_or(&tables_.enabled, &tables_.enabled, &ports);
+            else
+                PORTLIST_maskout(&tables_.enabled, &tables_.enabled, &ports);
+            return std::make_pair(op, 0);
+        }
+        default:
+            if (op == kSetTrap)
+                tables_.trap = message.body[kValueOffset];
+            else
+                tables_.duration = word_at(message.body, kValueOffset);
+            return std::make_pair(op, 0);
+        }
+    }
+
+    static bool well_formed(uint32_t number, uint32_t op, size_t length) {
+        switch (number) {
+        case kRuleMsg:
+            return length >= kRuleLength && (op == kAddRule || op == kDelRule || op == kStkDelRule);
+        case kPortsMsg:
+            return length >= kPortsLength && (op == kAddPorts || op == kDelPorts || op == kStkDelPorts);
+        case kValueMsg:
+            return length >= kValueLength && (op == kSetTrap || op == kSetDuration);
+        default:
+            return false;
+        }
+    }
+
+    int32_t apply_rule(uint32_t op, const std::vector<uint8_t> &body) {
+        RuleKey key;
+        std::memcpy(key.server.data(), body.data() + kRuleServerOffset, key.server.size());
+        std::memcpy(key.mac.data(), body.data() + kRuleMacOffset, key.mac.size());
+        PORTLIST_T ports = ports_at(body);
+        auto it = tables_.rules.find(key);
+        if (op == kAddRule) {
+            if (it == tables_.rules.end()) {
+                if (capacity_ && tables_.rules.size() >= *capacity_)
+                    return kNoResource;
+                tables_.rules.emplace(key, ports);
+            } else {
+                PORTLIST_or(&it->second, &it->second, &ports);
+            }
+            return 0;
+        }
+        if (it != tables_.rules.end()) {
+            PORTLIST_maskout(&it->second, &it->second, &ports);
+            if (PORTLIST_chk_empty(&it->second))
+                tables_.rules.erase(it);
+        }
+        return 0;
+    }
+
+    std::deque<Message> queue_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+KernelFilter &filter() {
+    static KernelFilter kernel;
+    return kernel;
+}
+
+}  // namespace
+
+bool receive(uint32_t number, const void *body, uint32_t length) { return filter().receive(number, body, length); }
+
+void refuse_next(int count, int32_t result, std::optional<uint32_t> op) {
+    std::lock_guard lock(filter().mutex_);
+    filter().refusal_ = Refusal{count, result, op};
+}
+
+void fail_next_sends(int count) {
+    std::lock_guard lock(filter().mutex_);
+    filter().failing_sends_ = count;
+}
+
+void drop_next_answers(int count) {
+    std::lock_guard lock(filter().mutex_);
+    filter().dropping_ = count;
+}
+
+void set_answer_delay(std::chrono::milliseconds delay) {
+    std::lock_guard lock(filter().mutex_);
+    filter().delay_ = delay;
+}
+
+void set_rule_capacity(std::optional<size_t> rules) {
+    std::lock_guard lock(filter().mutex_);
+    filter().capacity_ = rules;
+}
+
+void set_trace(bool on) {
+    std::lock_guard lock(filter().mutex_);
+    filter().trace_ = on;
+}
+
+void clear_faults() {
+    std::lock_guard lock(filter().mutex_);
+    KernelFilter &k = filter();
+    k.refusal_ = Refusal{};
+    k.failing_sends_ = 0;
+    k.dropping_ = 0;
+}
+
+void wait_idle() {
+    std::unique_lock lock(filter().mutex_);
+    filter().idle_.wait(lock, [] { return filter().pending_ == 0; });
+}
+
+Tables tables() {
+    std::lock_guard lock(filter().mutex_);
+    return filter().tables_;
+}
+
+Counters counters() {
+    std::lock_guard lock(filter().mutex_);
+    return filter().counters_;
+}
+
+std::vector<Message> messages() {
+    std::lock_guard lock(filter().mutex_);
+    return filter().log_;
+}
+
+void clear_messages() {
+    std::lock_guard lock(filter().mutex_);
+    filter().log_.clear();
+}
+
+}  // namespace sim::kernel

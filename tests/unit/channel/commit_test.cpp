@@ -1,0 +1,355 @@
+// The commits through the simulated kernel filter: what each sends, what it changes on a zero answer, and
+// what each failure leaves, with the log lines.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "avl/sim_avl.h"
+#include "dhcpftr_db_commit.h"
+#include "dhcpftr_init.h"
+#include "dhcpftr_msg.h"
+#include "dhcpftr_ukcomm.h"
+#include "kernel/sim_kernel.h"
+#include "memory/sim_memory.h"
+#include "support/daemon_harness.h"
+
+using harness::lports;
+using harness::rule;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+const harness::Mac kMac{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+
+// The daemon's log without the lines whose place depends on the kernel thread's timing (the first time-out
+// line of a wait and the answer handler's line).
+std::vector<std::string> commit_log() {
+    std::vector<std::string> out;
+    for (const std::string &line : harness::daemon_log()) {
+        if (line.find("time out 0 times") != std::string::npos ||
+            line.find("rx response from kernel") != std::string::npos)
+            continue;
+        out.push_back(line);
+    }
+    return out;
+}
+
+size_t sent() { return sim::kernel::messages().size(); }
+
+// The last message the kernel filter received.
+sim::kernel::Message last_message() { return sim::kernel::messages().back(); }
+
+uint32_t word_of(const sim::kernel::Message &m, size_t offset) {
+    uint32_t value;
+    std::memcpy(&value, m.body.data() + offset, 4);
+    return value;
+}
+
+PORTLIST_T ports_of(const sim::kernel::Message &m) {
+    PORTLIST_T ports;
+    std::memcpy(&ports, m.body.data() + 4, sizeof(ports));
+    return ports;
+}
+
+std::vector<uint32_t> kernel_rule_ports(const DHCPFTR_PERMIT_RULE_ENTRY_T &e) {
+    sim::kernel::RuleKey key;
+    std::memcpy(key.server.data(), &e.server_ip, 4);
+    std::memcpy(key.mac.data(), e.client_mac, 6);
+    auto tables = sim::kernel::tables();
+    auto it = tables.rules.find(key);
+    return it == tables.rules.end() ? std::vector<uint32_t>{} : lports(it->second);
+}
+
+// The ports of the stored rule with the key of e (found by a walk, which logs nothing).
+std::vector<uint32_t> stored_ports(DHCPFTR_PERMIT_RULE_ENTRY_T e) {
+    for (DHCPFTR_PERMIT_RULE_ENTRY_T *r = Dhcpftr_DB_Get_First_Rule(); r != nullptr; r = Dhcpftr_DB_Get_Next_Rule(r))
+        if (dhcpftr_permit_rule_db_avl_cmp(r, &e) == 0)
+            return lports(r->portlist);
+    return {};
+}
+
+class ChannelCommits : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Dhcpftr_Init(0, 0);
+        harness::capture_log();
+    }
+
+    static int32_t update(const DHCPFTR_PERMIT_RULE_ENTRY_T &e) {
+        DHCPFTR_PERMIT_RULE_ENTRY_T copy = e;
+        int32_t result = 1;
+        Dhcpftr_DB_Update_Rule(&copy, &result);
+        return result;
+    }
+
+    static int32_t remove(const DHCPFTR_PERMIT_RULE_ENTRY_T &e, bool stacking = false) {
+        DHCPFTR_PERMIT_RULE_ENTRY_T copy = e;
+        int32_t result = 1;
+        (stacking ? Dhcpftr_DB_Stk_Delete_Rule_to_K : Dhcpftr_DB_Delete_Rule_to_K)(&copy, &result);
+        return result;
+    }
+};
+
+TEST_F(ChannelCommits, ANewRuleIsStoredOnlyAfterTheKernelAccepted) {
+    EXPECT_EQ(update(rule("10.1.2.3", kMac, {1, 2, 3, 5})), 0);
+    EXPECT_THAT(stored_ports(rule("10.1.2.3", kMac)), ElementsAre(1u, 2u, 3u, 5u));
+    EXPECT_THAT(kernel_rule_ports(rule("10.1.2.3", kMac)), ElementsAre(1u, 2u, 3u, 5u));
+    EXPECT_EQ(word_of(last_message(), 0), 0u);
+    EXPECT_THAT(commit_log(),
+                ElementsAre("104 0 Dhcpftr_DB_Update_Rule [#]: Insert rule,key (A010203,00:11:22:33:44:55)\n",
+                            "101 0 Dhcpftr_DB_Update_Rule [#]: wait for event 0\n",
+                            "101 0 _dhcpftr_get_ret_value [#]: rx response 0\n",
+                            "101 0 Dhcpftr_DB_Insert_Rule [#]: Insert rule => server_ip A010203, MAC= "
+                            "00:11:22:33:44:55\n"));
+}
+
+TEST_F(ChannelCommits, AddingToAStoredRuleSendsOnlyTheAddedPorts) {
+    ASSERT_EQ(update(rule("10.1.2.3", {}, {1, 2})), 0);
+    harness::capture_log();
+    EXPECT_EQ(update(rule("10.1.2.3", {}, {3, 4})), 0);
+    EXPECT_THAT(lports(ports_of(last_message())), ElementsAre(3u, 4u));
+    EXPECT_THAT(stored_ports(rule("10.1.2.3")), ElementsAre(1u, 2u, 3u, 4u));
+    EXPECT_THAT(commit_log(),
+                ElementsAre("107 0 Dhcpftr_DB_Get_Rule [#]: Get rule for IP A010203,client mac 00:00:00:00:00:00 OK\n",
+                            "104 0 Dhcpftr_DB_Update_Rule [#]: Rule (A010203,00:00:00:00:00:00) existed with port...\n",
+                            "101 0 Dhcpftr_DB_Update_Rule [#]:Portlist to be added: ", "101 1 eth1.3", "101 1 -1.4",
+                            "101 1 \n", "101 0 Dhcpftr_DB_Update_Rule [#]: wait for event 0\n",
+                            "101 0 _dhcpftr_get_ret_value [#]: rx response 0\n"));
+
+    size_t before = sent();
+    EXPECT_EQ(update(rule("10.1.2.3", {}, {2})), 0);
+    EXPECT_EQ(sent(), before + 1) << "ports the rule holds are still sent";
+    EXPECT_THAT(stored_ports(rule("10.1.2.3")), ElementsAre(1u, 2u, 3u, 4u));
+}
+
+TEST_F(ChannelCommits, TheStoreHoldsAtMost255Rules) {
+    for (uint32_t i = 1; i <= DHCPFTR_MAX_RULES; ++i) {
+        std::string server = "10.0." + std::to_string(i / 200) + "." + std::to_string(i % 200 + 1);
+        ASSERT_EQ(update(rule(server.c_str(), {}, {i})), 0) << server;
+    }
+    harness::capture_log();
+    size_t before = sent();
+    EXPECT_EQ(update(rule("192.168.1.1", {}, {7})), DHCPFTR_RET_DB_FULL);
+    EXPECT_EQ(sent(), before) << "nothing is sent for a new key";
+    EXPECT_EQ(commit_log().back(), "104 0 Dhcpftr_DB_Update_Rule [#]: Rule DB reaches maximum capacity\n");
+    EXPECT_EQ(update(rule("10.0.0.2", {}, {700})), 0) << "a stored rule still takes ports";
+    EXPECT_THAT(stored_ports(rule("10.0.0.2")), ElementsAre(1u, 700u));
+    EXPECT_EQ(Dhcpftr_DB_entry_number(), 255);
+}
+
+struct Refusal {
+    const char *name;
+    uint32_t op;
+    std::function<void()> prepare;      // state before the refused commit
+    std::function<int32_t()> commit;    // the refused commit; its result (0 where it has none)
+    std::function<void()> unchanged;    // checks the daemon's state after the refusal
+    const char *failure_line;
+};
+
+TEST_F(ChannelCommits, EveryRefusalLeavesTheStateAndLogsItsLine) {
+    PORTLIST_T some = harness::ports({5, 6});
+    Refusal cases[] = {
+        {"new rule", DHCPFTR_OP_ADD_RULE, [] {}, [] { return update(rule("10.9.9.9", {}, {1})); },
+         [] { EXPECT_EQ(Dhcpftr_DB_is_empty(), 1); },
+         "104 0 Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed,ret -100\n"},
+        {"ports to a stored rule", DHCPFTR_OP_ADD_RULE, [] { ASSERT_EQ(update(rule("10.9.9.9", {}, {1})), 0); },
+         [] { return update(rule("10.9.9.9", {}, {2})); },
+         [] { EXPECT_THAT(stored_ports(rule("10.9.9.9")), ElementsAre(1u)); },
+         "104 0 Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed\n"},
+        {"rule delete", DHCPFTR_OP_DEL_RULE, [] { ASSERT_EQ(update(rule("10.9.9.9", {}, {1})), 0); },
+         [] { return remove(rule("10.9.9.9", {}, {1})); },
+         [] { EXPECT_THAT(stored_ports(rule("10.9.9.9")), ElementsAre(1u)); },
+         "104 0 Dhcpftr_DB_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
+        {"stacking rule delete", DHCPFTR_OP_STK_DEL_RULE, [] { ASSERT_EQ(update(rule("10.9.9.9", {}, {1})), 0); },
+         [] { return remove(rule("10.9.9.9", {}, {1}), true); },
+         [] { EXPECT_THAT(stored_ports(rule("10.9.9.9")), ElementsAre(1u)); },
+         "104 0 Dhcpftr_DB_Stk_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
+        {"ports enable", DHCPFTR_OP_ADD_PORTS, [] {},
+         [&] { int32_t r = 1; Dhcpftr_DB_Update_Ports_to_K(&some, &r); return r; }, [] {},
+         "104 0 Dhcpftr_DB_Update_Ports_to_K [#]: set ports to kernel failed, ret -100\n"},
+        {"ports disable", DHCPFTR_OP_DEL_PORTS, [] {},
+         [&] { int32_t r = 1; Dhcpftr_DB_Delete_Ports_to_K(&some, &r); return r; }, [] {},
+         "104 0 Dhcpftr_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
+        {"stacking ports disable", DHCPFTR_OP_STK_DEL_PORTS, [] {},
+         [&] { int32_t r = 1; Dhcpftr_Stk_DB_Delete_Ports_to_K(&some, &r); return r; }, [] {},
+         "104 0 Dhcpftr_Stk_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
+        {"trap enable", DHCPFTR_OP_SET_TRAP, [] {}, [] { Dhcpftr_DB_Set_Trap_to_K(1); return -100; },
+         [] { EXPECT_EQ(_dhcpftr_is_trap_enable(), 0); },
+         "104 0 Dhcpftr_DB_Set_Trap_to_K [#]: Disable trap/log to kernel failed\n"},
+        {"duration", DHCPFTR_OP_SET_DURATION, [] {}, [] { Dhcpftr_DB_Set_Trap_duration_to_K(11); return -100; },
+         [] { EXPECT_EQ(_dhcpftr_get_trap_duration(), 10u); },
+         "104 0 Dhcpftr_DB_Set_Trap_duration_to_K [#]: Set trap/log duration to kernel failed\n"},
+    };
+    for (Refusal &c : cases) {
+        SCOPED_TRACE(c.name);
+        Dhcpftr_DB_Init();
+        c.prepare();
+        sim::kernel::refuse_next(1, DHCPFTR_RET_NO_RESOURCE, c.op);
+        harness::capture_log();
+        size_t before = sent();
+        EXPECT_EQ(c.commit(), DHCPFTR_RET_NO_RESOURCE);
+        EXPECT_EQ(sent(), before + 1);
+        EXPECT_EQ(word_of(last_message(), 0), c.op);
+        c.unchanged();
+        EXPECT_EQ(commit_log().back(), c.failure_line);
+        sim::kernel::clear_faults();
+    }
+}
+
+TEST_F(ChannelCommits, ASendFailureChangesNothingAndDoesNotWait) {
+    ASSERT_EQ(update(rule("10.9.9.9", {}, {1})), 0);
+    PORTLIST_T some = harness::ports({5});
+    std::function<int32_t()> commits[] = {
+        [] { return update(rule("10.9.9.9", {}, {2})); },
+        [] { return update(rule("10.8.8.8", {}, {2})); },
+        [] { return remove(rule("10.9.9.9", {}, {1})); },
+        [&] { int32_t r = 1; Dhcpftr_DB_Update_Ports_to_K(&some, &r); return r; },
+        [&] { int32_t r = 1; Dhcpftr_DB_Delete_Ports_to_K(&some, &r); return r; },
+    };
+    for (auto &commit : commits) {
+        sim::kernel::fail_next_sends(1);
+        harness::capture_log();
+        EXPECT_EQ(commit(), DHCPFTR_RET_SEND_FAIL);
+        std::vector<std::string> log = commit_log();
+        ASSERT_FALSE(log.empty());
+        EXPECT_THAT(log.back(), ::testing::EndsWith(": UKCOMM send to kernel failed\n"));
+        EXPECT_EQ(log.back().rfind("104 0 ", 0), 0u);
+    }
+    sim::kernel::fail_next_sends(2);
+    Dhcpftr_DB_Set_Trap_to_K(1);
+    Dhcpftr_DB_Set_Trap_duration_to_K(20);
+    EXPECT_EQ(_dhcpftr_is_trap_enable(), 0);
+    EXPECT_EQ(_dhcpftr_get_trap_duration(), 10u);
+    EXPECT_THAT(stored_ports(rule("10.9.9.9")), ElementsAre(1u));
+    EXPECT_EQ(Dhcpftr_DB_entry_number(), 1);
+    EXPECT_EQ(sim::kernel::counters().failed_sends, 7u);
+}
+
+TEST_F(ChannelCommits, AStoreFailureAfterTheKernelAcceptedIsMinus20) {
+    sim::memory::fail_next_allocations(1);
+    EXPECT_EQ(update(rule("10.1.2.3", kMac, {1})), DHCPFTR_RET_DB_FAIL);
+    EXPECT_EQ(Dhcpftr_DB_is_empty(), 1);
+    EXPECT_THAT(kernel_rule_ports(rule("10.1.2.3", kMac)), ElementsAre(1u)) << "the kernel filter keeps it";
+    EXPECT_EQ(commit_log().back(), "104 0 Dhcpftr_DB_Update_Rule [#]: Insert rule failed=> server_ip A010203, MAC= "
+                                   "00:11:22:33:44:55\n");
+
+    ASSERT_EQ(update(rule("10.1.2.4", {}, {2})), 0);
+    sim::avl::fail_next_removals(1);
+    harness::capture_log();
+    EXPECT_EQ(remove(rule("10.1.2.4", {}, {2})), DHCPFTR_RET_DB_FAIL);
+    EXPECT_THAT(stored_ports(rule("10.1.2.4")), IsEmpty()) << "kept, with an empty port list";
+    EXPECT_EQ(Dhcpftr_DB_entry_number(), 1);
+    EXPECT_EQ(commit_log().back(), "104 0 Dhcpftr_DB_Delete_Rule_to_K [#]: Delete rule failed=> server_ip A010204, "
+                                   "MAC= 00:00:00:00:00:00\n");
+}
+
+TEST_F(ChannelCommits, DeleteSendsTheWholeRequestAndDropsTheRuleWithItsLastPort) {
+    ASSERT_EQ(update(rule("10.1.1.1", {}, {2, 3})), 0);
+    ASSERT_EQ(update(rule("10.1.1.2", {}, {2, 3})), 0);
+    harness::capture_log();
+    EXPECT_EQ(remove(rule("10.1.1.1", {}, {2})), 0);
+    EXPECT_THAT(stored_ports(rule("10.1.1.1")), ElementsAre(3u));
+    EXPECT_THAT(commit_log(),
+                ElementsAre("101 0 Dhcpftr_DB_Delete_Rule_to_K [#]: Delete ports rule (server_ip A010101, "
+                            "MAC=00:00:00:00:00:00)\n",
+                            "101 0 Dhcpftr_DB_Delete_Rule_to_K [#]:Ports to be deleted: ", "101 1 eth1.2", "101 1 \n",
+                            "107 0 Dhcpftr_DB_Get_Rule [#]: Get rule for IP A010101,client mac 00:00:00:00:00:00 OK\n",
+                            "101 0 Dhcpftr_DB_Delete_Rule_to_K [#]: wait for event 1\n",
+                            "101 0 _dhcpftr_get_ret_value [#]: rx response 0\n"));
+
+    EXPECT_EQ(remove(rule("10.1.1.2", {}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), true), 0);
+    EXPECT_THAT(lports(ports_of(last_message())), ElementsAre(1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u));
+    EXPECT_EQ(word_of(last_message(), 0), DHCPFTR_OP_STK_DEL_RULE);
+    EXPECT_THAT(harness::stored_keys(), ElementsAre("10.1.1.1 00:00:00:00:00:00"));
+    EXPECT_THAT(kernel_rule_ports(rule("10.1.1.2")), IsEmpty());
+}
+
+TEST_F(ChannelCommits, DeleteOfAMissingKeyOrOfPortsTheRuleLacksSendsNothing) {
+    ASSERT_EQ(update(rule("10.1.1.1", {}, {2, 3})), 0);
+    size_t before = sent();
+    harness::capture_log();
+    EXPECT_EQ(remove(rule("10.1.1.9", {}, {2})), 0);
+    EXPECT_EQ(commit_log().back(), "101 0 Dhcpftr_DB_Delete_Rule_to_K [#]: rule not found=> server_ip A010109, MAC= "
+                                   "00:00:00:00:00:00\n");
+    EXPECT_EQ(remove(rule("10.1.1.1", {}, {4})), 0);
+    EXPECT_EQ(commit_log().back(), "101 0 Dhcpftr_DB_Delete_Rule_to_K [#]: no ports in common\n");
+    EXPECT_EQ(sent(), before);
+}
+
+TEST_F(ChannelCommits, PortCommitsOnlyTellTheKernel) {
+    PORTLIST_T ports = harness::ports({1, 2, 3, 641});
+    int32_t result = 1;
+    Dhcpftr_DB_Update_Ports_to_K(&ports, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(PORTLIST_chk_empty(&dhcpftr_cfg_portlist_db), 1) << "the caller keeps the enabled-port list";
+    EXPECT_THAT(lports(sim::kernel::tables().enabled), ElementsAre(1u, 2u, 3u, 641u));
+    EXPECT_THAT(commit_log(),
+                ElementsAre("101 0 Dhcpftr_DB_Update_Ports_to_K [#]: Add enabled portlist to kernel\n",
+                            "101 0 Dhcpftr_DB_Update_Ports_to_K [#]:Portlist to be enabled: ", "101 1 eth1.1",
+                            "101 1 -1.3,", "101 1 port-channel1", "101 1 \n",
+                            "101 0 Dhcpftr_DB_Update_Ports_to_K [#]: wait for event 4\n",
+                            "101 0 _dhcpftr_get_ret_value [#]: rx response 0\n"));
+    PORTLIST_T two = harness::ports({2});
+    Dhcpftr_Stk_DB_Delete_Ports_to_K(&two, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(word_of(last_message(), 0), DHCPFTR_OP_STK_DEL_PORTS);
+    EXPECT_THAT(lports(sim::kernel::tables().enabled), ElementsAre(1u, 3u, 641u));
+}
+
+TEST_F(ChannelCommits, TrapStateFollowsAnAcceptedChange) {
+    struct Case {
+        uint32_t state;
+        uint8_t byte_sent;
+        int enabled_after;
+        const char *ok_line;
+    } cases[] = {
+        {1, 1, 1, "104 0 Dhcpftr_DB_Set_Trap_to_K [#]: Enable trap/log to kernel OK\n"},
+        {0, 0, 0, "104 0 Dhcpftr_DB_Set_Trap_to_K [#]: Disable trap/log to kernel OK\n"},
+        {1, 1, 1, "104 0 Dhcpftr_DB_Set_Trap_to_K [#]: Enable trap/log to kernel OK\n"},
+        {5, 5, 0, "104 0 Dhcpftr_DB_Set_Trap_to_K [#]: Disable trap/log to kernel OK\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.state);
+        harness::capture_log();
+        Dhcpftr_DB_Set_Trap_to_K(c.state);
+        EXPECT_EQ(last_message().body[4], c.byte_sent);
+        EXPECT_EQ(_dhcpftr_is_trap_enable(), c.enabled_after);
+        EXPECT_EQ(commit_log().front(),
+                  "101 0 Dhcpftr_DB_Set_Trap_to_K [#]: Set trap/syslog state " + std::to_string(c.state) + "\n");
+        EXPECT_EQ(commit_log().back(), c.ok_line);
+    }
+}
+
+TEST_F(ChannelCommits, AnUnchangedDurationSendsNothing) {
+    Dhcpftr_DB_Set_Trap_duration_to_K(10);
+    EXPECT_EQ(sent(), 0u);
+    EXPECT_THAT(harness::daemon_log(), IsEmpty());
+    Dhcpftr_DB_Set_Trap_duration_to_K(11);
+    EXPECT_EQ(_dhcpftr_get_trap_duration(), 11u);
+    EXPECT_EQ(sim::kernel::tables().duration, 11u);
+    EXPECT_THAT(commit_log(),
+                ElementsAre("101 0 Dhcpftr_DB_Set_Trap_duration_to_K [#]: Set trap/syslog duration 11\n",
+                            "101 0 Dhcpftr_DB_Set_Trap_duration_to_K [#]: wait for event 3\n",
+                            "101 0 _dhcpftr_get_ret_value [#]: rx response 0\n",
+                            "104 0 Dhcpftr_DB_Set_Trap_duration_to_K [#]: Set trap/log duration to kernel OK\n"));
+}
+
+TEST_F(ChannelCommits, ATimeOutLeavesTheStateAndTheNextCommitStillWorks) {
+    dhcpftr_wait_max_polls = 1;
+    sim::kernel::drop_next_answers(1);
+    EXPECT_EQ(update(rule("10.1.2.3", {}, {1})), DHCPFTR_RET_TIMEOUT);
+    EXPECT_EQ(Dhcpftr_DB_is_empty(), 1);
+    EXPECT_THAT(kernel_rule_ports(rule("10.1.2.3")), ElementsAre(1u)) << "the kernel filter applied it";
+    EXPECT_EQ(commit_log().back(), "104 0 Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed,ret -60\n");
+
+    sim::kernel::set_answer_delay(std::chrono::milliseconds(150));
+    EXPECT_EQ(update(rule("10.1.2.4", {}, {2})), DHCPFTR_RET_TIMEOUT) << "answered too late";
+    sim::kernel::set_answer_delay(std::chrono::milliseconds(0));
+    EXPECT_EQ(update(rule("10.1.2.5", {}, {3})), 0) << "the late answer is not taken for this one";
+    EXPECT_THAT(harness::stored_keys(), ElementsAre("10.1.2.5 00:00:00:00:00:00"));
+}
+
+}  // namespace
