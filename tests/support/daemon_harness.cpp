@@ -21,6 +21,13 @@ QV_INIT_T *daemon_record() {
 
 void boot_daemon(const sim::framework::Options &options) { sim::framework::boot(daemon_record(), options); }
 
+void reinit_database() {
+    static std::vector<avl_tree *> replaced;
+    if (dhcpftr_permit_rule_db != nullptr)
+        replaced.push_back(dhcpftr_permit_rule_db);
+    Dhcpftr_DB_Init();
+}
+
 PORTLIST_T ports(std::initializer_list<uint32_t> lports) {
     PORTLIST_T list;
     PORTLIST_clear_all(&list);

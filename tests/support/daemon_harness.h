@@ -21,6 +21,10 @@ QV_INIT_T *daemon_record();
 // Boots the simulated switch with the daemon in this process, without a console.
 void boot_daemon(const sim::framework::Options &options = {});
 
+// Initialises the screening database again, as at start-up. The store it replaces is kept reachable: a
+// store lives for the whole process.
+void reinit_database();
+
 // A permit-rule entry for a dotted server address, a client MAC (all zero by default) and ports.
 DHCPFTR_PERMIT_RULE_ENTRY_T rule(const char *server, const Mac &mac = {}, std::initializer_list<uint32_t> ports = {});
 PORTLIST_T ports(std::initializer_list<uint32_t> lports);

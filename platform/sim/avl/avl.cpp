@@ -115,7 +115,6 @@ public:
             successor->left = node->left;
             node->left->parent = successor;
             successor->parent = node->parent;
-            successor->height = node->height;
             replace_child(node->parent, node, successor);
         }
         delete node;

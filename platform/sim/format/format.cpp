@@ -14,26 +14,28 @@ namespace {
 enum class Length { none, hh, h, l, ll, z, j, t, L };
 
 // One conversion as written in the format, with "*" already replaced by the values it took.
-struct Spec {
+struct Conversion {
     std::string flags;
     long long width = -1;  // -1: none
     int precision = -1;    // -1: none
     Length length = Length::none;
     const char *length_text = "";
-    char conversion = 0;
+    char letter = 0;
 
     // The conversion as printf text, with the given conversion character, flags and length modifier.
     std::string text(char conv, const std::string &with_flags, const char *with_length) const {
         std::string s = "%" + with_flags;
         if (width >= 0)
             s += std::to_string(width);
-        if (precision >= 0)
-            s += "." + std::to_string(precision);
+        if (precision >= 0) {
+            s += '.';
+            s += std::to_string(precision);
+        }
         s += with_length;
         s += conv;
         return s;
     }
-    std::string text() const { return text(conversion, flags, length_text); }
+    std::string text() const { return text(letter, flags, length_text); }
 };
 
 // Formats one format string against one argument list. Each conversion takes its arguments from the list by
@@ -50,15 +52,15 @@ public:
 
 private:
     // Reads the conversion that starts after a "%" at p; on success moves p past it and returns true.
-    bool parse(const char *&p, Spec &spec);
+    bool parse(const char *&p, Conversion &conv);
     // Appends one parsed conversion; false when the conversion character is not one we know.
-    bool convert(const Spec &spec);
-    void convert_signed(const Spec &spec);
-    void convert_unsigned(const Spec &spec);
-    void convert_address(const Spec &spec);
-    void store_count(const Spec &spec);
+    bool convert(const Conversion &conv);
+    void convert_signed(const Conversion &conv);
+    void convert_unsigned(const Conversion &conv);
+    void convert_address(const Conversion &conv);
+    void store_count(const Conversion &conv);
     template <typename T>
-    void emit(const std::string &spec_text, T value);
+    void emit(const std::string &printf_text, T value);
 
     const char *fmt_;
     va_list args_;
@@ -83,8 +85,8 @@ std::string Formatter::run() {
             ++p;
             continue;
         }
-        Spec spec;
-        if (!parse(p, spec) || !convert(spec)) {
+        Conversion conv;
+        if (!parse(p, conv) || !convert(conv)) {
             // Not a conversion we know: keep its text as written. Only "%" is consumed, so that a "%"
             // inside the unknown text cannot swallow the character after it.
             out_ += '%';
@@ -94,37 +96,37 @@ std::string Formatter::run() {
     return out_;
 }
 
-bool Formatter::parse(const char *&p, Spec &spec) {
+bool Formatter::parse(const char *&p, Conversion &conv) {
     const char *q = p;
     while (*q != '\0' && std::strchr("-+ #0'", *q) != nullptr)
-        spec.flags += *q++;
+        conv.flags += *q++;
     if (*q == '*') {
         int width = va_arg(args_, int);
         ++q;
         // A negative width taken from the arguments is the "-" flag and its magnitude, as printf has it.
         if (width < 0) {
-            spec.flags += '-';
-            spec.width = -static_cast<long long>(width);
+            conv.flags += '-';
+            conv.width = -static_cast<long long>(width);
         } else {
-            spec.width = width;
+            conv.width = width;
         }
     } else if (*q >= '0' && *q <= '9') {
-        spec.width = 0;
+        conv.width = 0;
         for (; *q >= '0' && *q <= '9'; ++q)
-            if (spec.width < 1000000000)
-                spec.width = spec.width * 10 + (*q - '0');
+            if (conv.width < 1000000000)
+                conv.width = conv.width * 10 + (*q - '0');
     }
     if (*q == '.') {
         ++q;
         if (*q == '*') {
             int precision = va_arg(args_, int);
             ++q;
-            spec.precision = precision < 0 ? -1 : precision;  // negative: as if none was given
+            conv.precision = precision < 0 ? -1 : precision;  // negative: as if none was given
         } else {
-            spec.precision = 0;
+            conv.precision = 0;
             for (; *q >= '0' && *q <= '9'; ++q)
-                if (spec.precision < 100000000)
-                    spec.precision = spec.precision * 10 + (*q - '0');
+                if (conv.precision < 100000000)
+                    conv.precision = conv.precision * 10 + (*q - '0');
         }
     }
     static const struct {
@@ -135,51 +137,51 @@ bool Formatter::parse(const char *&p, Spec &spec) {
     for (const auto &entry : lengths) {
         std::size_t n = std::strlen(entry.text);
         if (std::strncmp(q, entry.text, n) == 0) {
-            spec.length = entry.length;
-            spec.length_text = entry.text;
+            conv.length = entry.length;
+            conv.length_text = entry.text;
             q += n;
             break;
         }
     }
     if (*q == '\0')
         return false;
-    spec.conversion = *q++;
+    conv.letter = *q++;
     p = q;
     return true;
 }
 
-bool Formatter::convert(const Spec &spec) {
-    switch (spec.conversion) {
+bool Formatter::convert(const Conversion &conv) {
+    switch (conv.letter) {
     case 'd':
     case 'i':
-        convert_signed(spec);
+        convert_signed(conv);
         return true;
     case 'u':
     case 'o':
     case 'x':
     case 'X':
-        convert_unsigned(spec);
+        convert_unsigned(conv);
         return true;
     case 'c':
-        if (spec.length == Length::l)
-            emit(spec.text(), va_arg(args_, wint_t));
+        if (conv.length == Length::l)
+            emit(conv.text(), va_arg(args_, wint_t));
         else
-            emit(spec.text(), va_arg(args_, int));
+            emit(conv.text(), va_arg(args_, int));
         return true;
     case 's':
-        if (spec.length == Length::l) {
+        if (conv.length == Length::l) {
             const wchar_t *ws = va_arg(args_, const wchar_t *);
             if (ws == nullptr)
-                emit(spec.text('s', spec.flags, ""), "(null)");
+                emit(conv.text('s', conv.flags, ""), "(null)");
             else
-                emit(spec.text(), ws);
+                emit(conv.text(), ws);
         } else {
             const char *s = va_arg(args_, const char *);
-            emit(spec.text(), s == nullptr ? "(null)" : s);
+            emit(conv.text(), s == nullptr ? "(null)" : s);
         }
         return true;
     case 'p':
-        emit(spec.text(), va_arg(args_, const void *));
+        emit(conv.text(), va_arg(args_, const void *));
         return true;
     case 'f':
     case 'F':
@@ -189,28 +191,28 @@ bool Formatter::convert(const Spec &spec) {
     case 'G':
     case 'a':
     case 'A':
-        if (spec.length == Length::L)
-            emit(spec.text(), va_arg(args_, long double));
+        if (conv.length == Length::L)
+            emit(conv.text(), va_arg(args_, long double));
         else
-            emit(spec.text(), va_arg(args_, double));
+            emit(conv.text(), va_arg(args_, double));
         return true;
     case 'n':
-        store_count(spec);
+        store_count(conv);
         return true;
     case 'm':
-        emit(spec.text('s', spec.flags, ""), std::strerror(saved_errno_));
+        emit(conv.text('s', conv.flags, ""), std::strerror(saved_errno_));
         return true;
     case 'r':
-        convert_address(spec);
+        convert_address(conv);
         return true;
     default:
         return false;
     }
 }
 
-void Formatter::convert_signed(const Spec &spec) {
-    const std::string text = spec.text();
-    switch (spec.length) {
+void Formatter::convert_signed(const Conversion &conv) {
+    const std::string text = conv.text();
+    switch (conv.length) {
     case Length::l:
         emit(text, va_arg(args_, long));
         break;
@@ -233,9 +235,9 @@ void Formatter::convert_signed(const Spec &spec) {
     }
 }
 
-void Formatter::convert_unsigned(const Spec &spec) {
-    const std::string text = spec.text();
-    switch (spec.length) {
+void Formatter::convert_unsigned(const Conversion &conv) {
+    const std::string text = conv.text();
+    switch (conv.length) {
     case Length::l:
         emit(text, va_arg(args_, unsigned long));
         break;
@@ -259,21 +261,21 @@ void Formatter::convert_unsigned(const Spec &spec) {
 }
 
 // "%r": the four bytes are read one by one, first octet first, so the text is the same on every host.
-void Formatter::convert_address(const Spec &spec) {
+void Formatter::convert_address(const Conversion &conv) {
     const auto *octets = static_cast<const unsigned char *>(va_arg(args_, const void *));
     std::string dotted = "(null)";
     if (octets != nullptr)
         dotted = std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." + std::to_string(octets[2]) +
                  "." + std::to_string(octets[3]);
     // Of the flags only "-" means something to "%s".
-    const bool left = spec.flags.find('-') != std::string::npos;
-    emit(spec.text('s', left ? "-" : "", ""), dotted.c_str());
+    const bool left = conv.flags.find('-') != std::string::npos;
+    emit(conv.text('s', left ? "-" : "", ""), dotted.c_str());
 }
 
 // "%n": stores the number of characters produced so far, in the integer type its length modifier names.
-void Formatter::store_count(const Spec &spec) {
+void Formatter::store_count(const Conversion &conv) {
     const auto count = static_cast<long long>(out_.size());
-    switch (spec.length) {
+    switch (conv.length) {
     case Length::hh:
         *va_arg(args_, signed char *) = static_cast<signed char>(count);
         break;
@@ -305,9 +307,9 @@ void Formatter::store_count(const Spec &spec) {
 // Appends the text of one conversion. Short texts are formatted on the stack; longer ones straight into the
 // output, so no length is ever cut. An encoding error (a wide character with no multibyte form) adds nothing.
 template <typename T>
-void Formatter::emit(const std::string &spec_text, T value) {
+void Formatter::emit(const std::string &printf_text, T value) {
     char small[128];
-    const int n = std::snprintf(small, sizeof small, spec_text.c_str(), value);
+    const int n = std::snprintf(small, sizeof small, printf_text.c_str(), value);
     if (n < 0)
         return;
     const auto length = static_cast<std::size_t>(n);
@@ -317,7 +319,7 @@ void Formatter::emit(const std::string &spec_text, T value) {
     }
     const std::size_t old_size = out_.size();
     out_.resize(old_size + length + 1);
-    std::snprintf(out_.data() + old_size, length + 1, spec_text.c_str(), value);
+    std::snprintf(out_.data() + old_size, length + 1, printf_text.c_str(), value);
     out_.resize(old_size + length);
 }
 

@@ -1,11 +1,12 @@
 // The simulated platform's log behind qvprintf (qvlog.h).
 //
-// A call is one piece of a line: flag 0 starts a line, flag 1 continues the line started last. A line whose
-// first piece has a level below the minimum is dropped with all its continuations. Accepted text is collected
-// until a "\n" ends it; each complete line is then written to the sink as "<module>.<level> <text>" (module
-// 153 is "dhcpftr", every other module "platform"; the level is the one of the line's first piece) and kept
-// in a bounded ring of recent lines. A line still open when the next one starts is ended there. Tests can
-// also capture every accepted piece as it was made.
+// A call is one piece of a line: flag 0 starts a line, flag 1 continues the line the same thread started last
+// (each thread has its own open line, so the kernel filter's thread never cuts a line the daemon is writing).
+// A line whose first piece has a level below the minimum is dropped with all its continuations. Accepted
+// text is collected until a "\n" ends it; each complete line is then written to the sink as
+// "<module>.<level> <text>" (module 153 is "dhcpftr", every other module "platform"; the level is the one of
+// the line's first piece) and kept in a bounded ring of recent lines. A line still open when the same thread
+// starts the next one is ended there. Tests can also capture every accepted piece as it was made.
 #pragma once
 
 #include <cstddef>

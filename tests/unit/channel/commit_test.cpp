@@ -185,7 +185,7 @@ TEST_F(ChannelCommits, EveryRefusalLeavesTheStateAndLogsItsLine) {
     };
     for (Refusal &c : cases) {
         SCOPED_TRACE(c.name);
-        Dhcpftr_DB_Init();
+        harness::reinit_database();
         c.prepare();
         sim::kernel::refuse_next(1, DHCPFTR_RET_NO_RESOURCE, c.op);
         harness::capture_log();

@@ -55,7 +55,7 @@ TEST_F(SettingsTest, InitResetsChangedSettingsButNotThePendingEnableList) {
     PORTLIST_set_port(&dhcpftr_cfg_portlist_db, 3);
     PORTLIST_set_port(&dhcpftr_portlist_db, 4);
     PORTLIST_set_port(&should_update_port, 641);
-    Dhcpftr_DB_Init();
+    harness::reinit_database();
     EXPECT_EQ(_dhcpftr_is_trap_enable(), 0);
     EXPECT_EQ(_dhcpftr_get_trap_duration(), 10u);
     EXPECT_EQ(PORTLIST_chk_empty(&dhcpftr_cfg_portlist_db), 1);
