@@ -22,9 +22,9 @@ QV_INIT_T *daemon_record() {
 void boot_daemon(const sim::framework::Options &options) { sim::framework::boot(daemon_record(), options); }
 
 void reinit_database() {
-    static std::vector<avl_tree *> replaced;
+    static auto *const replaced = new std::vector<avl_tree *>;  // never destroyed: they stay reachable
     if (dhcpftr_permit_rule_db != nullptr)
-        replaced.push_back(dhcpftr_permit_rule_db);
+        replaced->push_back(dhcpftr_permit_rule_db);
     Dhcpftr_DB_Init();
 }
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 
 #include "avl/sim_avl.h"
 #include "dhcpftr_db_commit.h"
@@ -140,92 +139,67 @@ TEST_F(ChannelCommits, TheStoreHoldsAtMost255Rules) {
     EXPECT_EQ(Dhcpftr_DB_entry_number(), 255);
 }
 
-struct Refusal {
-    const char *name;
-    uint32_t op;
-    std::function<void()> prepare;      // state before the refused commit
-    std::function<int32_t()> commit;    // the refused commit; its result (0 where it has none)
-    std::function<void()> unchanged;    // checks the daemon's state after the refusal
-    const char *failure_line;
-};
-
-TEST_F(ChannelCommits, EveryRefusalLeavesTheStateAndLogsItsLine) {
-    PORTLIST_T some = harness::ports({5, 6});
-    Refusal cases[] = {
-        {"new rule", DHCPFTR_OP_ADD_RULE, [] {}, [] { return update(rule("10.9.9.9", {}, {1})); },
-         [] { EXPECT_EQ(Dhcpftr_DB_is_empty(), 1); },
-         "104 0 Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed,ret -100\n"},
-        {"ports to a stored rule", DHCPFTR_OP_ADD_RULE, [] { ASSERT_EQ(update(rule("10.9.9.9", {}, {1})), 0); },
-         [] { return update(rule("10.9.9.9", {}, {2})); },
-         [] { EXPECT_THAT(stored_ports(rule("10.9.9.9")), ElementsAre(1u)); },
-         "104 0 Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed\n"},
-        {"rule delete", DHCPFTR_OP_DEL_RULE, [] { ASSERT_EQ(update(rule("10.9.9.9", {}, {1})), 0); },
-         [] { return remove(rule("10.9.9.9", {}, {1})); },
-         [] { EXPECT_THAT(stored_ports(rule("10.9.9.9")), ElementsAre(1u)); },
-         "104 0 Dhcpftr_DB_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
-        {"stacking rule delete", DHCPFTR_OP_STK_DEL_RULE, [] { ASSERT_EQ(update(rule("10.9.9.9", {}, {1})), 0); },
-         [] { return remove(rule("10.9.9.9", {}, {1}), true); },
-         [] { EXPECT_THAT(stored_ports(rule("10.9.9.9")), ElementsAre(1u)); },
-         "104 0 Dhcpftr_DB_Stk_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
-        {"ports enable", DHCPFTR_OP_ADD_PORTS, [] {},
-         [&] { int32_t r = 1; Dhcpftr_DB_Update_Ports_to_K(&some, &r); return r; }, [] {},
-         "104 0 Dhcpftr_DB_Update_Ports_to_K [#]: set ports to kernel failed, ret -100\n"},
-        {"ports disable", DHCPFTR_OP_DEL_PORTS, [] {},
-         [&] { int32_t r = 1; Dhcpftr_DB_Delete_Ports_to_K(&some, &r); return r; }, [] {},
-         "104 0 Dhcpftr_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
-        {"stacking ports disable", DHCPFTR_OP_STK_DEL_PORTS, [] {},
-         [&] { int32_t r = 1; Dhcpftr_Stk_DB_Delete_Ports_to_K(&some, &r); return r; }, [] {},
-         "104 0 Dhcpftr_Stk_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
-        {"trap enable", DHCPFTR_OP_SET_TRAP, [] {}, [] { Dhcpftr_DB_Set_Trap_to_K(1); return -100; },
-         [] { EXPECT_EQ(_dhcpftr_is_trap_enable(), 0); },
-         "104 0 Dhcpftr_DB_Set_Trap_to_K [#]: Disable trap/log to kernel failed\n"},
-        {"duration", DHCPFTR_OP_SET_DURATION, [] {}, [] { Dhcpftr_DB_Set_Trap_duration_to_K(11); return -100; },
-         [] { EXPECT_EQ(_dhcpftr_get_trap_duration(), 10u); },
-         "104 0 Dhcpftr_DB_Set_Trap_duration_to_K [#]: Set trap/log duration to kernel failed\n"},
+// Every commit, refused by the kernel filter or failing to send: the result, the failure line and a daemon
+// state left exactly as it was.
+TEST_F(ChannelCommits, EveryRefusalAndSendFailureLeavesTheState) {
+    struct Case {
+        const char *commit;
+        uint32_t op;
+        const char *refused_line;  // the commit's failure line after a refusal of -100
+    } cases[] = {
+        {"new rule", DHCPFTR_OP_ADD_RULE, "Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed,ret -100\n"},
+        {"stored rule", DHCPFTR_OP_ADD_RULE, "Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed\n"},
+        {"delete", DHCPFTR_OP_DEL_RULE, "Dhcpftr_DB_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
+        {"stacking delete", DHCPFTR_OP_STK_DEL_RULE, "Dhcpftr_DB_Stk_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
+        {"enable", DHCPFTR_OP_ADD_PORTS, "Dhcpftr_DB_Update_Ports_to_K [#]: set ports to kernel failed, ret -100\n"},
+        {"disable", DHCPFTR_OP_DEL_PORTS, "Dhcpftr_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
+        {"stacking disable", DHCPFTR_OP_STK_DEL_PORTS, "Dhcpftr_Stk_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
+        {"trap", DHCPFTR_OP_SET_TRAP, "Dhcpftr_DB_Set_Trap_to_K [#]: Disable trap/log to kernel failed\n"},
+        {"duration", DHCPFTR_OP_SET_DURATION, "Dhcpftr_DB_Set_Trap_duration_to_K [#]: Set trap/log duration to kernel failed\n"},
     };
-    for (Refusal &c : cases) {
-        SCOPED_TRACE(c.name);
-        harness::reinit_database();
-        c.prepare();
-        sim::kernel::refuse_next(1, DHCPFTR_RET_NO_RESOURCE, c.op);
-        harness::capture_log();
-        size_t before = sent();
-        EXPECT_EQ(c.commit(), DHCPFTR_RET_NO_RESOURCE);
-        EXPECT_EQ(sent(), before + 1);
-        EXPECT_EQ(word_of(last_message(), 0), c.op);
-        c.unchanged();
-        EXPECT_EQ(commit_log().back(), c.failure_line);
-        sim::kernel::clear_faults();
-    }
-}
-
-TEST_F(ChannelCommits, ASendFailureChangesNothingAndDoesNotWait) {
     ASSERT_EQ(update(rule("10.9.9.9", {}, {1})), 0);
-    PORTLIST_T some = harness::ports({5});
-    std::function<int32_t()> commits[] = {
-        [] { return update(rule("10.9.9.9", {}, {2})); },
-        [] { return update(rule("10.8.8.8", {}, {2})); },
-        [] { return remove(rule("10.9.9.9", {}, {1})); },
-        [&] { int32_t r = 1; Dhcpftr_DB_Update_Ports_to_K(&some, &r); return r; },
-        [&] { int32_t r = 1; Dhcpftr_DB_Delete_Ports_to_K(&some, &r); return r; },
+    auto state = [] {
+        return harness::stored_keys().size() * 1000 + stored_ports(rule("10.9.9.9")).size() * 10 +
+               _dhcpftr_is_trap_enable() + _dhcpftr_get_trap_duration() * 100000;
     };
-    for (auto &commit : commits) {
-        sim::kernel::fail_next_sends(1);
-        harness::capture_log();
-        EXPECT_EQ(commit(), DHCPFTR_RET_SEND_FAIL);
-        std::vector<std::string> log = commit_log();
-        ASSERT_FALSE(log.empty());
-        EXPECT_THAT(log.back(), ::testing::EndsWith(": UKCOMM send to kernel failed\n"));
-        EXPECT_EQ(log.back().rfind("104 0 ", 0), 0u);
+    const auto before = state();
+    for (const Case &c : cases) {
+        for (bool send_fails : {false, true}) {
+            SCOPED_TRACE(std::string(c.commit) + (send_fails ? ", send fails" : ", refused"));
+            if (send_fails)
+                sim::kernel::fail_next_sends(1);
+            else
+                sim::kernel::refuse_next(1, DHCPFTR_RET_NO_RESOURCE, c.op);
+            harness::capture_log();
+            size_t messages = sent();
+            PORTLIST_T ports = harness::ports({1, 5});
+            int32_t result = 1;
+            switch (c.op) {
+            case DHCPFTR_OP_ADD_RULE: result = update(rule(c.commit[0] == 'n' ? "10.8.8.8" : "10.9.9.9", {}, {2})); break;
+            case DHCPFTR_OP_DEL_RULE: result = remove(rule("10.9.9.9", {}, {1})); break;
+            case DHCPFTR_OP_STK_DEL_RULE: result = remove(rule("10.9.9.9", {}, {1}), true); break;
+            case DHCPFTR_OP_ADD_PORTS: Dhcpftr_DB_Update_Ports_to_K(&ports, &result); break;
+            case DHCPFTR_OP_DEL_PORTS: Dhcpftr_DB_Delete_Ports_to_K(&ports, &result); break;
+            case DHCPFTR_OP_STK_DEL_PORTS: Dhcpftr_Stk_DB_Delete_Ports_to_K(&ports, &result); break;
+            case DHCPFTR_OP_SET_TRAP: Dhcpftr_DB_Set_Trap_to_K(1); break;
+            case DHCPFTR_OP_SET_DURATION: Dhcpftr_DB_Set_Trap_duration_to_K(20); break;
+            }
+            if (c.op != DHCPFTR_OP_SET_TRAP && c.op != DHCPFTR_OP_SET_DURATION) {
+                EXPECT_EQ(result, send_fails ? DHCPFTR_RET_SEND_FAIL : DHCPFTR_RET_NO_RESOURCE);
+            }
+            EXPECT_EQ(sent(), messages + (send_fails ? 0 : 1));
+            if (!send_fails) {
+                EXPECT_EQ(word_of(last_message(), 0), c.op);
+            }
+            std::vector<std::string> log = commit_log();
+            ASSERT_FALSE(log.empty());
+            std::string function = std::string(c.refused_line).substr(0, std::string(c.refused_line).find(' '));
+            EXPECT_EQ(log.back(), "104 0 " + (send_fails ? function + " [#]: UKCOMM send to kernel failed\n"
+                                                         : std::string(c.refused_line)));
+            EXPECT_EQ(state(), before);
+            sim::kernel::clear_faults();
+        }
     }
-    sim::kernel::fail_next_sends(2);
-    Dhcpftr_DB_Set_Trap_to_K(1);
-    Dhcpftr_DB_Set_Trap_duration_to_K(20);
-    EXPECT_EQ(_dhcpftr_is_trap_enable(), 0);
-    EXPECT_EQ(_dhcpftr_get_trap_duration(), 10u);
-    EXPECT_THAT(stored_ports(rule("10.9.9.9")), ElementsAre(1u));
-    EXPECT_EQ(Dhcpftr_DB_entry_number(), 1);
-    EXPECT_EQ(sim::kernel::counters().failed_sends, 7u);
 }
 
 TEST_F(ChannelCommits, AStoreFailureAfterTheKernelAcceptedIsMinus20) {

@@ -63,18 +63,16 @@ TEST_F(SettingsTest, InitResetsChangedSettingsButNotThePendingEnableList) {
     EXPECT_THAT(harness::lports(should_update_port), ElementsAre(641u));
 }
 
-TEST_F(SettingsTest, TrapStateIsOnOnlyForExactlyOne) {
+TEST_F(SettingsTest, TrapIsOnOnlyForExactlyOneAndTheDurationIsStoredUnchecked) {
+    for (int32_t state : {1, 0, 2, -1}) {
+        dhcpftr_enable_trap = state;
+        EXPECT_EQ(_dhcpftr_is_trap_enable(), state == 1 ? 1 : 0) << state;
+    }
     _dhcpftr_set_trap_state_enable();
     EXPECT_EQ(dhcpftr_enable_trap, 1);
-    EXPECT_EQ(_dhcpftr_is_trap_enable(), 1);
     _dhcpftr_set_trap_state_disable();
-    EXPECT_EQ(_dhcpftr_is_trap_enable(), 0);
-    dhcpftr_enable_trap = 2;
-    EXPECT_EQ(_dhcpftr_is_trap_enable(), 0);
-}
-
-TEST_F(SettingsTest, DurationIsStoredWithoutRangeCheck) {
-    for (uint32_t minutes : {0u, 1u, 30u, 31u, 0xFFFFFFFFu}) {
+    EXPECT_EQ(dhcpftr_enable_trap, 0);
+    for (uint32_t minutes : {0u, 31u, 0xFFFFFFFFu}) {
         _dhcpftr_set_trap_duration(minutes);
         EXPECT_EQ(_dhcpftr_get_trap_duration(), minutes);
     }
@@ -112,7 +110,7 @@ TEST_F(SettingsTest, ClearFreesEveryNodeOfEveryList) {
     EXPECT_EQ(sim::memory::live_blocks(kDbFile), 0);
 }
 
-TEST_F(SettingsTest, TrunkIdsOutsideTheTableAreRefusedAndLogged) {
+TEST_F(SettingsTest, BadTrunkIdsAndAllocationFailuresQueueNothing) {
     harness::capture_log();
     DHCPFTR_PENDING_RULE_T key = pending_key("10.0.0.1");
     for (int trunk_id : {-1, 128}) {
@@ -120,23 +118,18 @@ TEST_F(SettingsTest, TrunkIdsOutsideTheTableAreRefusedAndLogged) {
         EXPECT_EQ(_dhcpftr_get_list_first(trunk_id), nullptr);
         _dhcpftr_remove_list_first(trunk_id);
     }
-    EXPECT_EQ(sim::memory::total_live_blocks(), 0);
+    sim::memory::fail_next_allocations(1);
+    _dhcpftr_add_list_first(3, &key);
+    EXPECT_EQ(_dhcpftr_get_list_first(3), nullptr);
+    EXPECT_EQ(sim::memory::total_live_blocks(), 0u);
     EXPECT_THAT(harness::daemon_log(),
                 ElementsAre("101 0 _dhcpftr_add_list_first [#]: Invalid trunk id -1\n",
                             "101 0 _dhcpftr_get_list_first [#]: Invalid trunk id -1\n",
                             "101 0 _dhcpftr_remove_list_first [#]: Invalid trunk id -1\n",
                             "101 0 _dhcpftr_add_list_first [#]: Invalid trunk id 128\n",
                             "101 0 _dhcpftr_get_list_first [#]: Invalid trunk id 128\n",
-                            "101 0 _dhcpftr_remove_list_first [#]: Invalid trunk id 128\n"));
-}
-
-TEST_F(SettingsTest, AllocationFailureQueuesNothing) {
-    harness::capture_log();
-    sim::memory::fail_next_allocations(1);
-    DHCPFTR_PENDING_RULE_T key = pending_key("10.0.0.1");
-    _dhcpftr_add_list_first(3, &key);
-    EXPECT_EQ(_dhcpftr_get_list_first(3), nullptr);
-    EXPECT_THAT(harness::daemon_log(), ElementsAre("101 0 _dhcpftr_add_list_first [#]: Memory allocated failed\n"));
+                            "101 0 _dhcpftr_remove_list_first [#]: Invalid trunk id 128\n",
+                            "101 0 _dhcpftr_add_list_first [#]: Memory allocated failed\n"));
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 
 namespace {
 
-PORTLIST_T list_of(const std::vector<uint32_t> &ports) {
+using Ports = std::vector<uint32_t>;
+
+PORTLIST_T list_of(const Ports &ports) {
     PORTLIST_T list;
     PORTLIST_clear_all(&list);
     for (uint32_t port : ports)
@@ -15,22 +17,16 @@ PORTLIST_T list_of(const std::vector<uint32_t> &ports) {
     return list;
 }
 
-std::vector<uint32_t> ports_of(const PORTLIST_T &list) {
-    std::vector<uint32_t> ports;
+Ports ports_of(const PORTLIST_T &list) {
+    Ports ports;
     for (uint32_t p = PORTLIST_get_first_port(&list, 0); p != 0; p = PORTLIST_get_first_port(&list, p))
         ports.push_back(p);
     return ports;
 }
 
 TEST(Portlist, EachPortIsOneBitOfOneWord) {
-    const struct {
-        uint32_t port;
-        int word;
-        uint32_t value;
-    } cases[] = {
-        {1, 0, 0x80000000u}, {2, 0, 0x40000000u},  {32, 0, 0x00000001u},  {33, 1, 0x80000000u},
-        {64, 1, 0x00000001u}, {100, 3, 0x10000000u}, {737, 23, 0x80000000u}, {768, 23, 0x00000001u},
-    };
+    const struct { uint32_t port; int word; uint32_t value; } cases[] = {
+        {1, 0, 0x80000000u}, {32, 0, 0x00000001u}, {33, 1, 0x80000000u}, {100, 3, 0x10000000u}, {768, 23, 1u}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.port);
         PORTLIST_T list = list_of({c.port});
@@ -38,7 +34,8 @@ TEST(Portlist, EachPortIsOneBitOfOneWord) {
             EXPECT_EQ(list.word[w], w == c.word ? c.value : 0u) << "word " << w;
         EXPECT_TRUE(PORTLIST_chk_port_exist(&list, c.port));
         EXPECT_FALSE(PORTLIST_chk_port_exist(&list, c.port == 1 ? 2 : c.port - 1));
-        EXPECT_EQ(PORTLIST_get_first_port(&list, 0), c.port);
+        EXPECT_EQ(PORTLIST_get_first_port(&list, c.port - 1), c.port);
+        EXPECT_EQ(PORTLIST_get_first_port(&list, c.port), 0u);
         EXPECT_FALSE(PORTLIST_chk_empty(&list));
         PORTLIST_clear_port(&list, c.port);
         EXPECT_TRUE(PORTLIST_chk_empty(&list));
@@ -49,48 +46,28 @@ TEST(Portlist, PortsOutsideTheRangeAreIgnored) {
     PORTLIST_T full;
     for (uint32_t &word : full.word)
         word = 0xFFFFFFFFu;
-    for (uint32_t port : {0u, 769u, 1024u, 0xFFFFFFFFu}) {
+    for (uint32_t port : {0u, 769u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(port);
-        PORTLIST_T list = list_of({port});
-        EXPECT_TRUE(PORTLIST_chk_empty(&list));
+        EXPECT_EQ(ports_of(list_of({port})), Ports{});
         EXPECT_FALSE(PORTLIST_chk_port_exist(&full, port));
-        PORTLIST_T still_full = full;
-        PORTLIST_clear_port(&still_full, port);
-        EXPECT_EQ(ports_of(still_full).size(), 768u);
+        PORTLIST_clear_port(&full, port);
+        EXPECT_EQ(ports_of(full).size(), 768u);
     }
-}
-
-TEST(Portlist, FirstPortAfter) {
-    const PORTLIST_T list = list_of({1, 32, 33, 500, 768});
-    const struct {
-        uint32_t after, expected;
-    } cases[] = {{0, 1}, {1, 32}, {31, 32}, {32, 33}, {33, 500}, {499, 500}, {500, 768}, {767, 768}, {768, 0},
-                 {769, 0}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.after);
-        EXPECT_EQ(PORTLIST_get_first_port(&list, c.after), c.expected);
-    }
-    const PORTLIST_T empty = list_of({});
-    EXPECT_EQ(PORTLIST_get_first_port(&empty, 0), 0u);
 }
 
 // or and maskout give the same result whether dst is a separate list, a, or b.
 TEST(Portlist, SetOperationsWorkInPlace) {
     const PORTLIST_T a = list_of({1, 40, 700}), b = list_of({40, 41, 768}), c = list_of({5});
-    enum { separate, into_a, into_b };
-    for (int mode : {separate, into_a, into_b}) {
+    for (int mode = 0; mode < 3; ++mode) {
         SCOPED_TRACE(mode);
         PORTLIST_T x = a, y = b, out = c;
-        PORTLIST_T *dst = mode == into_a ? &x : mode == into_b ? &y : &out;
+        PORTLIST_T *dst = mode == 0 ? &out : mode == 1 ? &x : &y;
         PORTLIST_or(dst, &x, &y);
-        EXPECT_EQ(ports_of(*dst), (std::vector<uint32_t>{1, 40, 41, 700, 768}));
+        EXPECT_EQ(ports_of(*dst), (Ports{1, 40, 41, 700, 768}));
         x = a, y = b, out = c;
         PORTLIST_maskout(dst, &x, &y);
-        EXPECT_EQ(ports_of(*dst), (std::vector<uint32_t>{1, 700}));
+        EXPECT_EQ(ports_of(*dst), (Ports{1, 700}));
     }
-    PORTLIST_T copy = c;
-    PORTLIST_copy(&copy, &a);
-    EXPECT_EQ(ports_of(copy), (std::vector<uint32_t>{1, 40, 700}));
     EXPECT_TRUE(PORTLIST_chk_overlap(&a, &b));
     EXPECT_FALSE(PORTLIST_chk_overlap(&a, &c));
 }

@@ -35,6 +35,19 @@ static void _dhcpftr_log_wait(const char *func, uint32_t op)
     qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: wait for event %d\n", func, __LINE__, op);
 }
 
+/* One exchange: sends the message, then waits for the answer of op and writes it into *result. Returns 1
+ * when the message was sent; 0 when the send failed (*result is then DHCPFTR_RET_SEND_FAIL). */
+static int _dhcpftr_exchange(const char *func, uint32_t op, uint32_t msg_num, void *body, uint32_t length,
+                             int32_t *result)
+{
+    *result = _dhcpftr_send_to_k(func, op, msg_num, body, length);
+    if (*result != 0)
+        return 0;
+    _dhcpftr_log_wait(func, op);
+    *result = _dhcpftr_wait_for_event(op);
+    return 1;
+}
+
 /* Ends a port-list log line begun by a heading. */
 static void _dhcpftr_log_ports_end(void)
 {
@@ -65,11 +78,8 @@ void Dhcpftr_DB_Update_Rule(DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result)
         dhcpftr_print_ports_u(&rule->portlist);
         _dhcpftr_log_ports_end();
         _dhcpftr_pack_set_rule_entry(&msg, rule, DHCPFTR_OP_ADD_RULE);
-        *result = _dhcpftr_send_to_k(__func__, DHCPFTR_OP_ADD_RULE, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg));
-        if (*result != 0)
+        if (!_dhcpftr_exchange(__func__, DHCPFTR_OP_ADD_RULE, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg), result))
             return;
-        _dhcpftr_log_wait(__func__, DHCPFTR_OP_ADD_RULE);
-        *result = _dhcpftr_wait_for_event(DHCPFTR_OP_ADD_RULE);
         if (*result != 0) {
             qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: set rule to kernel failed\n",
                      __func__, __LINE__);
@@ -89,11 +99,8 @@ void Dhcpftr_DB_Update_Rule(DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result)
         return;
     }
     _dhcpftr_pack_set_rule_entry(&msg, rule, DHCPFTR_OP_ADD_RULE);
-    *result = _dhcpftr_send_to_k(__func__, DHCPFTR_OP_ADD_RULE, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg));
-    if (*result != 0)
+    if (!_dhcpftr_exchange(__func__, DHCPFTR_OP_ADD_RULE, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg), result))
         return;
-    _dhcpftr_log_wait(__func__, DHCPFTR_OP_ADD_RULE);
-    *result = _dhcpftr_wait_for_event(DHCPFTR_OP_ADD_RULE);
     if (*result != 0) {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: set rule to kernel failed,ret %d\n",
                  __func__, __LINE__, *result);
@@ -198,12 +205,7 @@ static void _dhcpftr_ports_to_k(const char *func, PORTLIST_T *ports, int32_t *re
 
     memset(&msg, 0, sizeof(msg));
     _dhcpftr_pack_set_ports_entry(&msg, ports, op);
-    *result = _dhcpftr_send_to_k(func, op, DHCPFTR_U_PORTS_MSG, &msg, sizeof(msg));
-    if (*result != 0)
-        return;
-    _dhcpftr_log_wait(func, op);
-    *result = _dhcpftr_wait_for_event(op);
-    if (*result == 0)
+    if (!_dhcpftr_exchange(func, op, DHCPFTR_U_PORTS_MSG, &msg, sizeof(msg), result) || *result == 0)
         return;
     if (enable)
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: set ports to kernel failed, ret %d\n",
@@ -236,15 +238,15 @@ void Dhcpftr_Stk_DB_Delete_Ports_to_K(PORTLIST_T *ports, int32_t *result)
 void Dhcpftr_DB_Set_Trap_to_K(uint32_t state)
 {
     DHCPFTR_U_VALUE_MSG_T msg;
+    int32_t ret;
 
     memset(&msg, 0, sizeof(msg));
     _dhcpftr_pack_set_value_entry(&msg, state, DHCPFTR_OP_SET_TRAP);
     qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Set trap/syslog state %d\n", __func__,
              __LINE__, state);
-    if (_dhcpftr_send_to_k(__func__, DHCPFTR_OP_SET_TRAP, DHCPFTR_U_VALUE_MSG, &msg, sizeof(msg)) != 0)
+    if (!_dhcpftr_exchange(__func__, DHCPFTR_OP_SET_TRAP, DHCPFTR_U_VALUE_MSG, &msg, sizeof(msg), &ret))
         return;
-    _dhcpftr_log_wait(__func__, DHCPFTR_OP_SET_TRAP);
-    if (_dhcpftr_wait_for_event(DHCPFTR_OP_SET_TRAP) != 0) {
+    if (ret != 0) {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: Disable trap/log to kernel failed\n",
                  __func__, __LINE__);
         return;
@@ -267,6 +269,7 @@ void Dhcpftr_DB_Set_Trap_to_K(uint32_t state)
 void Dhcpftr_DB_Set_Trap_duration_to_K(uint32_t minutes)
 {
     DHCPFTR_U_VALUE_MSG_T msg;
+    int32_t ret;
 
     if ((int32_t)minutes == (int32_t)dhcpftr_trap_duration)
         return;
@@ -274,10 +277,9 @@ void Dhcpftr_DB_Set_Trap_duration_to_K(uint32_t minutes)
     _dhcpftr_pack_set_duration_entry(&msg, minutes, DHCPFTR_OP_SET_DURATION);
     qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Set trap/syslog duration %d\n", __func__,
              __LINE__, minutes);
-    if (_dhcpftr_send_to_k(__func__, DHCPFTR_OP_SET_DURATION, DHCPFTR_U_VALUE_MSG, &msg, sizeof(msg)) != 0)
+    if (!_dhcpftr_exchange(__func__, DHCPFTR_OP_SET_DURATION, DHCPFTR_U_VALUE_MSG, &msg, sizeof(msg), &ret))
         return;
-    _dhcpftr_log_wait(__func__, DHCPFTR_OP_SET_DURATION);
-    if (_dhcpftr_wait_for_event(DHCPFTR_OP_SET_DURATION) != 0) {
+    if (ret != 0) {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,
                  "%s [%d]: Set trap/log duration to kernel failed\n", __func__, __LINE__);
         return;
