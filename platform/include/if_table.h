@@ -57,7 +57,7 @@ struct if_vr_ctx {
 };
 
 /* Parser state of an interface range, owned by the caller (on its stack). */
-#define IF_RANGE_TEXT_MAX 4096
+#define IF_RANGE_TEXT_MAX 8192
 typedef struct {
     char text[IF_RANGE_TEXT_MAX]; /* the range text, copied by if_range_parser_init */
     uint32_t length;              /* characters in text */

@@ -1,0 +1,7 @@
+#include "kernel/kernel_commands.h"
+
+namespace sim::kernel {
+
+void install_commands(cli_tree *tree) { (void)tree; }
+
+}  // namespace sim::kernel
