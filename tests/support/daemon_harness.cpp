@@ -1,7 +1,11 @@
 #include "support/daemon_harness.h"
 
 #include <arpa/inet.h>
+#include <cstdarg>
 #include <cstdio>
+
+#include "chassis/sim_chassis.h"
+#include "format/sim_format.h"
 
 #include "dhcpftr_cli.h"
 #include "dhcpftr_defs.h"
@@ -84,6 +88,37 @@ std::vector<std::string> daemon_log() {
 void capture_log() {
     sim::log::enable_capture(true);
     sim::log::clear();
+}
+
+Terminal::Terminal() {
+    ctx_.out = out;
+    ctx_.out_target = &text_;
+    ctx_.mode = CONFIG_MODE;
+    ctx_.gctx = sim::Chassis::instance().global_ctx();
+    ctx_.vr = sim::Chassis::instance().vr_ctx();
+}
+
+int Terminal::out(void *target, const char *format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    std::string piece = sim::vformat(format, ap);
+    va_end(ap);
+    static_cast<std::string *>(target)->append(piece);
+    return static_cast<int>(piece.size());
+}
+
+int Terminal::run(CLI_HANDLER_FN handler, std::vector<std::string> args) {
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return handler(&ctx_, static_cast<int>(args.size()), argv.data());
+}
+
+std::string Terminal::take() {
+    std::string text;
+    text.swap(text_);
+    return text;
 }
 
 }  // namespace harness

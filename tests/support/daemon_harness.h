@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "dhcpftr_db.h"
 #include "init/sim_framework.h"
 #include "log/sim_log.h"
@@ -40,5 +41,21 @@ std::vector<std::string> stored_keys();
 std::vector<std::string> daemon_log();
 // Starts capturing the log afresh.
 void capture_log();
+
+// A command context of the simulated chassis whose terminal output is captured.
+class Terminal {
+public:
+    Terminal();
+    // Calls a handler with the arguments as the shell hands them; returns its result.
+    int run(CLI_HANDLER_FN handler, std::vector<std::string> args = {});
+    // The output since the last take, and forgets it.
+    std::string take();
+    cli *context() { return &ctx_; }
+
+private:
+    static int out(void *target, const char *format, ...);
+    cli ctx_{};
+    std::string text_;
+};
 
 }  // namespace harness

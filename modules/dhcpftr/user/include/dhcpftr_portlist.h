@@ -5,12 +5,18 @@
 #ifndef DHCPFTR_PORTLIST_H
 #define DHCPFTR_PORTLIST_H
 
+#include "cli.h"
 #include "portlist.h"
 
 /* Receives one piece of port-list text. */
 typedef void (*DHCPFTR_PORT_TEXT_FN)(const char *text, void *arg);
 
 void _dhcpftr_portlist_to_str(PORTLIST_T *ports, DHCPFTR_PORT_TEXT_FN callback, void *arg);
+
+/* Prints the port-list text of a list and "\n" on the terminal of the command context; an empty list
+ * prints only "\n". */
+void dhcpftr_print_ports_cli(PORTLIST_T *ports, struct cli *cli);
+void _dhcpftr_print_ports_cli(const char *text, void *cli);
 
 /* Writes a port list into the log as port-list text, piece by piece at level 101 with flag 1. */
 void dhcpftr_print_ports_u(PORTLIST_T *ports);

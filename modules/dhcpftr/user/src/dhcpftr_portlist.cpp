@@ -75,6 +75,20 @@ void _dhcpftr_portlist_to_str(PORTLIST_T *ports, DHCPFTR_PORT_TEXT_FN callback, 
     }
 }
 
+/* Terminal callback of the port-list text: one piece, printed on the command context's terminal. */
+void _dhcpftr_print_ports_cli(const char *text, void *arg)
+{
+    struct cli *cli = (struct cli *)arg;
+
+    cli->out(cli->out_target, "%s", text);
+}
+
+void dhcpftr_print_ports_cli(PORTLIST_T *ports, struct cli *cli)
+{
+    _dhcpftr_portlist_to_str(ports, _dhcpftr_print_ports_cli, cli);
+    cli->out(cli->out_target, "\n");
+}
+
 /* Log callback of the port-list text: one piece, continuing the current log line. */
 void _dhcpftr_print_ports_u(const char *text, void *arg)
 {

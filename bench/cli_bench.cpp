@@ -1,0 +1,162 @@
+// Benchmarks of the command line with a full rule table.
+//
+//   BM_ShowScreening
+//       "show ip dhcp screening" with 255 rules of 416 ports each (every other port of every slot, every
+//       trunk) and every port enabled: about 800 KB of output into memory
+//   BM_RunningConfig
+//       the running-configuration writer over the same table
+//   BM_BootReplay/empty, BM_BootReplay/full
+//       a whole `dhcpftr --batch` process from start to exit: without a startup configuration, and replaying
+//       one with every port enabled and 255 rules of 416 ports each; the difference is the replay
+//
+// The two in-process benchmarks fill the store directly (the kernel filter is not involved in showing) and
+// empty it again when they end.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "cli.h"
+#include "dhcpftr_cli.h"
+#include "dhcpftr_db.h"
+#include "format/sim_format.h"
+
+extern char **environ;
+
+namespace {
+
+constexpr uint32_t kRules = DHCPFTR_MAX_RULES;
+
+// A command context whose output goes into a string.
+int to_string(void *target, const char *format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    static_cast<std::string *>(target)->append(sim::vformat(format, ap));
+    va_end(ap);
+    return 0;
+}
+
+// Every other port of every slot, and every trunk: no two set ports of a slot are consecutive, so the port
+// text has one piece per port.
+PORTLIST_T many_ports() {
+    PORTLIST_T ports;
+    PORTLIST_clear_all(&ports);
+    for (uint32_t slot = 0; slot < 10; ++slot)
+        for (uint32_t port = 1; port <= 48; port += 2)
+            PORTLIST_set_port(&ports, slot * 64 + port);
+    for (uint32_t lport = 641; lport <= 768; ++lport)
+        PORTLIST_set_port(&ports, lport);
+    return ports;
+}
+
+// The store and the enabled ports of a full table, for as long as the benchmark runs.
+class FullTable {
+public:
+    FullTable() {
+        PORTLIST_T ports = many_ports();
+        for (uint32_t i = 0; i < kRules; ++i) {
+            DHCPFTR_PERMIT_RULE_ENTRY_T e{};
+            e.server_ip = htonl(0x0A000001u + (i << 8));
+            e.client_mac[5] = static_cast<uint8_t>(i % 2 ? i : 0);
+            e.portlist = ports;
+            Dhcpftr_DB_Insert_Rule(&e);
+        }
+        for (uint32_t p = 1; p <= PORTLIST_MAX_PORT; ++p)
+            PORTLIST_set_port(&dhcpftr_cfg_portlist_db, p);
+    }
+    ~FullTable() {
+        while (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule()) {
+            DHCPFTR_PERMIT_RULE_ENTRY_T key = *e;
+            Dhcpftr_DB_Delete_Rule(&key);
+        }
+        PORTLIST_clear_all(&dhcpftr_cfg_portlist_db);
+    }
+    FullTable(const FullTable &) = delete;
+    FullTable &operator=(const FullTable &) = delete;
+};
+
+void run_view(benchmark::State &state, int (*view)(cli *)) {
+    FullTable table;
+    if (Dhcpftr_DB_entry_number() != static_cast<int>(kRules)) {
+        state.SkipWithError("the store did not take 255 rules");
+        return;
+    }
+    std::string text;
+    cli ctx{};
+    ctx.out = to_string;
+    ctx.out_target = &text;
+    for (auto _ : state) {
+        text.clear();
+        view(&ctx);
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["bytes"] = static_cast<double>(text.size());
+}
+
+void BM_ShowScreening(benchmark::State &state) {
+    run_view(state, [](cli *ctx) { return dhcpftr_show(ctx, 0, nullptr); });
+}
+
+void BM_RunningConfig(benchmark::State &state) { run_view(state, dhcpftr_cli_config_write); }
+
+// The startup configuration of a full table, written by the writer itself.
+std::string full_startup_config() {
+    FullTable table;
+    std::string text;
+    cli ctx{};
+    ctx.out = to_string;
+    ctx.out_target = &text;
+    dhcpftr_cli_config_write(&ctx);
+    return text;
+}
+
+// Runs `dhcpftr --batch [--startup-config FILE]` with empty input and output to /dev/null; its exit status.
+int run_dhcpftr(const std::string &startup) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::string binary = DHCPFTR_BINARY;
+    std::string batch = "--batch", option = "--startup-config", file = startup;
+    char *argv[] = {binary.data(), batch.data(), option.data(), file.data(), nullptr};
+    if (startup.empty())
+        argv[2] = nullptr;
+    pid_t pid;
+    int status = -1;
+    if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ) == 0)
+        waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return status;
+}
+
+void BM_BootReplay(benchmark::State &state, bool full) {
+    std::string file;
+    if (full) {
+        file = "/tmp/dhcpftr-bench-startup-" + std::to_string(getpid()) + ".conf";
+        std::ofstream(file) << full_startup_config();
+    }
+    for (auto _ : state) {
+        if (run_dhcpftr(file) != 0) {
+            state.SkipWithError("dhcpftr did not exit with 0");
+            break;
+        }
+    }
+    if (full)
+        std::remove(file.c_str());
+}
+
+}  // namespace
+
+BENCHMARK(BM_ShowScreening)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunningConfig)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BootReplay, empty, false)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_BootReplay, full, true)->UseRealTime()->Unit(benchmark::kMillisecond);
