@@ -1,6 +1,7 @@
 # Thin wrapper over the CMake presets (CMakePresets.json). The real build is CMake + Ninja.
 #   make            release build, build/dhcpftr links to it
-#   make run        start the simulated switch (ARGS="--level 15" by default)
+#   make run        start the simulated switch (ARGS="--level 15 --startup-config startup-config.conf" by
+#                   default: the file is replayed at boot when it exists and "write memory" saves to it)
 #   make test       debug build, all tests
 #   make check      test + AddressSanitizer/UBSan + ThreadSanitizer (channel tests) + PowerPC under qemu-ppc
 #   make bench      benchmarks
@@ -10,7 +11,7 @@ SHELL := bash
 .SHELLFLAGS := -eu -o pipefail -c
 .DEFAULT_GOAL := all
 
-ARGS ?= --level 15
+ARGS ?= --level 15 --startup-config startup-config.conf
 JOBS := 2
 
 CMAKE ?= cmake

@@ -1,14 +1,15 @@
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <string>
 
 #include "chassis/sim_chassis.h"
 #include "init/sim_framework.h"
+#include "kernel/kernel_commands.h"
 #include "log/sim_log.h"
 #include "nsm/sim_nsm.h"
 #include "qvlog.h"
 #include "services/sim_services.h"
+#include "shell/sim_shell.h"
 
 namespace sim::framework {
 namespace {
@@ -17,9 +18,7 @@ constexpr int kLogModule = 1;
 
 struct State {
     QV_INIT_T record{};
-    qv_init_ctx context{nullptr};
-    Replayer replayer;
-    Console console;
+    qv_init_ctx context{shell::tree()};
 };
 
 State &state() {
@@ -52,15 +51,22 @@ void check_framework_words(const QV_INIT_T *rec) {
         say("start-up record: framework words kept");
 }
 
-// The default console until a shell is installed: reads lines until standard input closes.
-int line_console(const Options &) {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        if (line.empty() || line[0] == '!')
-            continue;
-        std::cout << "% Unknown command\n" << std::flush;
+// Replays the startup-configuration file, if one was given, and logs what became of it.
+void replay_startup(const Options &options) {
+    if (options.startup_config.empty())
+        return;
+    const std::string &file = options.startup_config;
+    switch (shell::replay_startup(file)) {
+    case shell::Replay::replayed:
+        say("startup configuration " + file + " replayed");
+        break;
+    case shell::Replay::missing:
+        say("startup configuration " + file + " not found");
+        break;
+    case shell::Replay::unreadable:
+        say("startup configuration " + file + " cannot be read");
+        break;
     }
-    return 0;
 }
 
 }  // namespace
@@ -73,10 +79,6 @@ bool open_log(const std::string &where) {
     return log::open_file(where);
 }
 
-void set_replayer(Replayer replayer) { state().replayer = std::move(replayer); }
-
-void set_console(Console console) { state().console = std::move(console); }
-
 qv_init_ctx *context() { return &state().context; }
 
 bool boot(QV_INIT_T *rec, const Options &options) {
@@ -88,6 +90,10 @@ bool boot(QV_INIT_T *rec, const Options &options) {
     check_framework_words(rec);
 
     procm::set_ready(0);
+    // Every boot starts from a tree of the shell's own commands: then the platform's, then the daemon's.
+    context()->ctree = shell::tree();
+    shell::tree()->reset();
+    kernel::install_commands(context()->ctree);
     say("module initialiser returned " + std::to_string(rec->mod_init(0, 0)));
     if (rec->cli_init != nullptr)
         say("command installer returned " + std::to_string(rec->cli_init(context())));
@@ -99,11 +105,7 @@ bool boot(QV_INIT_T *rec, const Options &options) {
     Chassis &chassis = Chassis::instance();
     chassis.create_port_interfaces();
     say("port interfaces created");
-    if (!options.startup_config.empty()) {
-        if (state().replayer)
-            state().replayer(options);
-        say("startup configuration " + options.startup_config + " replayed");
-    }
+    replay_startup(options);
     chassis.create_boot_trunks();
     say("trunk interfaces created");
     procm::set_ready(1);
@@ -111,9 +113,7 @@ bool boot(QV_INIT_T *rec, const Options &options) {
     return true;
 }
 
-int run_console(const Options &options) {
-    return state().console ? state().console(options) : line_console(options);
-}
+int run_console(const Options &options) { return shell::run_console(options); }
 
 }  // namespace sim::framework
 

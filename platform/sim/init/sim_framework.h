@@ -1,12 +1,12 @@
 // The simulated daemon start-up framework: the process's options, the boot of the simulated switch around
-// the daemon, and the console that keeps the process alive until standard input closes.
+// the daemon, and the shell's console that keeps the process alive until standard input closes.
 //
-// Boot, in order: the daemon's entry points (module initialiser, command installer, NSM client start), the
-// NSM client up (the daemon's NSM start-up callback), the port interfaces of every present slot, the
-// replay of the startup configuration with the system not ready, the boot trunks, then the system ready.
+// Boot, in order: a fresh command tree of the shell (its built-in commands, then the simulated kernel
+// filter's platform commands), the daemon's entry points (module initialiser, command installer, NSM client
+// start), the NSM client up (the daemon's NSM start-up callback), the port interfaces of every present slot,
+// the replay of the startup configuration with the system not ready, the boot trunks, then the system ready.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -30,22 +30,15 @@ std::variant<Options, std::string> parse_options(const std::vector<std::string> 
 std::vector<std::string> own_arguments();
 std::string usage();
 
-// The steps that later components plug in: the replay of a startup-configuration file, and the console
-// that runs after boot until standard input closes (its result becomes the process's exit status).
-using Replayer = std::function<void(const Options &)>;
-using Console = std::function<int(const Options &)>;
-void set_replayer(Replayer replayer);
-void set_console(Console console);
-
 // Sends the log to a file, to standard error ("-") or to syslog ("syslog"); false when it cannot.
 bool open_log(const std::string &where);
 
-// The context handed to the command installer (its command tree is the shell's).
+// The context handed to the command installer: its command tree is the shell's (sim::shell::tree()).
 qv_init_ctx *context();
 
 // Runs the boot for a filled start-up record. False when the record is unusable.
 bool boot(QV_INIT_T *rec, const Options &options);
-// Runs the console; returns the process's exit status.
+// Runs the shell's console (sim::shell::run_console); returns the process's exit status.
 int run_console(const Options &options);
 
 // The values QV_INIT_alloc put in the words a daemon does not set.

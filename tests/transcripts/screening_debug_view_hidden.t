@@ -1,0 +1,5 @@
+# Above the session's level the debug port view is not there: its words end the visible command.
+--- input
+show ip dhcp screening portlist
+--- output
+% Invalid input

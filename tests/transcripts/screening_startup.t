@@ -1,0 +1,40 @@
+# Boot replay of a startup configuration: the commands run while the system is not ready, so the trunks,
+# which the boot creates after the replay, are deferred instead of refused (port-channel1, port-channel20,
+# port-channel21); a line the shell or the daemon refuses is reported on standard error with its place.
+# args: --startup-config startup.conf
+--- file startup.conf
+ip dhcp screening ports eth1.1-1.4,port-channel1,port-channel20
+!
+ip dhcp screening suppress-duration 7
+!
+ip dhcp screening server-ip 10.1.1.1 ports eth2.1-2.3,port-channel20
+!
+ip dhcp screening server-ip 10.1.1.2 ports port-channel21
+!
+ip dhcp screening server-ip 10.1.1.300 ports eth1.1
+!
+ip dhcp screening ports eth11.1
+!
+--- input
+show running-config
+show ip dhcp screening
+--- output
+ip dhcp screening ports eth1.1-1.4
+!
+ip dhcp screening suppress-duration 7
+!
+ip dhcp screening server-ip 10.1.1.1 ports eth2.1-2.3
+!
+   Enable ports: eth1.1-1.4
+   Filter DHCP Server Trap_Log State: Disable
+   Illegal Server Log Suppress Duration: 7 minutes
+   Filter DHCP Server/Client List: 
+      Server IP Address Client MAC Address Port
+      10.1.1.1          All Client MAC     eth2.1-2.3
+
+   Total Entries: 1
+--- stderr
+startup.conf:9: ip dhcp screening server-ip 10.1.1.300 ports eth1.1
+% Invalid input
+startup.conf:11: ip dhcp screening ports eth11.1
+% No such interface eth11.1

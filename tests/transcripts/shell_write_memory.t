@@ -1,0 +1,13 @@
+# An unconfigured daemon's running configuration is empty: "show running-config" prints nothing, and
+# "write memory" saves it to the --startup-config file. "clear running-config" prints nothing either.
+# args: --startup-config startup-config.conf
+--- input
+show running-config
+write memory
+clear running-config
+configure terminal
+do show running-config
+do write memory
+--- output
+% Configuration saved to startup-config.conf
+% Configuration saved to startup-config.conf
