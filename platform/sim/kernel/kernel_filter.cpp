@@ -290,6 +290,13 @@ Counters counters() {
     return filter().counters_;
 }
 
+Faults faults() {
+    std::lock_guard lock(filter().mutex_);
+    const KernelFilter &k = filter();
+    return Faults{k.refusal_.count, k.refusal_.result, k.refusal_.op, k.failing_sends_, k.dropping_, k.delay_,
+                  k.capacity_, k.trace_};
+}
+
 std::vector<Message> messages() {
     std::lock_guard lock(filter().mutex_);
     return filter().log_;

@@ -52,6 +52,18 @@ struct Counters {
     uint64_t failed_sends = 0;
 };
 
+// The fault injection as it stands: the counted faults still pending, and the settings.
+struct Faults {
+    int refusals = 0;                    // operations still to refuse
+    int32_t refusal_result = 0;          // the result they are answered with
+    std::optional<uint32_t> refusal_op;  // only operations of this code, or of any code
+    int failing_sends = 0;               // sends still to fail
+    int dropping = 0;                    // answers still to drop
+    std::chrono::milliseconds delay{0};  // delay of every answer
+    std::optional<size_t> capacity;      // rules at most, or no limit
+    bool trace = false;                  // messages written into the log
+};
+
 // Called by the channel for every message a module sends; false makes the send fail.
 bool receive(uint32_t number, const void *body, uint32_t length);
 
@@ -72,6 +84,8 @@ void clear_faults();
 void wait_idle();
 Tables tables();
 Counters counters();
+// The fault injection as it stands.
+Faults faults();
 // Every message received since the last clear, oldest first.
 std::vector<Message> messages();
 void clear_messages();

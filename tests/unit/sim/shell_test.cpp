@@ -124,7 +124,8 @@ TEST_F(Shell, LinesRunTheCommandTheyMatchWithItsArgumentsOrTheShellsError) {
          "h3@5 10.1.1.1 client-mac 00:11:22:33:44:55 eth1.1-1.3|"},
         {CONFIG_MODE, 2, " ip\tdhcp  screening server-ip 10.1.1.1 ports eth1.1 ", "h3@5 10.1.1.1 eth1.1|"},
         {CONFIG_MODE, 2, "ip dhcp screening server-ip 10.1.1.1 client-mac", "% Incomplete command\n"},
-        {CONFIG_MODE, 2, "ip dhcp screening server-ip 10.1.1.1 ports a b", "% Invalid input\n"},
+        // A closing PORTRANGE takes the rest of the line, its words joined by one blank.
+        {CONFIG_MODE, 2, "ip dhcp screening server-ip 10.1.1.1 ports eth1.1 ,  eth1.2", "h3@5 10.1.1.1 eth1.1 , eth1.2|"},
         {CONFIG_MODE, 2, "ip dhcp screening server-ip 256.1.1.1 ports a", "% Invalid input\n"},
         // Ranges: the bounds are in, one past them is not.
         {CONFIG_MODE, 2, "ip dhcp screening snmp 30", "h4@5 30|"},
