@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -156,48 +157,38 @@ int refuse(cli *cli, int argc, char **argv) {
     return 0;
 }
 
-// "platform kernel fail-sends <1-1000000>": the next N sends fail, the messages never reach the kernel filter.
-int fail_sends(cli *cli, int argc, char **argv) {
+// Runs apply with the one argument of a fault command when it is a number from lo to hi; otherwise prints
+// why not and returns 1.
+int with_number(cli *cli, int argc, char **argv, int64_t lo, int64_t hi, const std::function<void(int64_t)> &apply) {
     if (!arguments(cli, argc, 1))
         return 1;
-    std::optional<int64_t> count = count_argument(cli, argv[0], 1, 1000000);
-    if (!count)
+    std::optional<int64_t> value = count_argument(cli, argv[0], lo, hi);
+    if (!value)
         return 1;
-    fail_next_sends(static_cast<int>(*count));
+    apply(*value);
     return 0;
+}
+
+// "platform kernel fail-sends <1-1000000>": the next N sends fail, the messages never reach the kernel filter.
+int fail_sends(cli *cli, int argc, char **argv) {
+    return with_number(cli, argc, argv, 1, 1000000, [](int64_t n) { fail_next_sends(static_cast<int>(n)); });
 }
 
 // "platform kernel drop <1-1000000>": the next N answers are dropped; their operations are still applied.
 int drop(cli *cli, int argc, char **argv) {
-    if (!arguments(cli, argc, 1))
-        return 1;
-    std::optional<int64_t> count = count_argument(cli, argv[0], 1, 1000000);
-    if (!count)
-        return 1;
-    drop_next_answers(static_cast<int>(*count));
-    return 0;
+    return with_number(cli, argc, argv, 1, 1000000, [](int64_t n) { drop_next_answers(static_cast<int>(n)); });
 }
 
 // "platform kernel delay <0-60000>": every answer is sent that many milliseconds after its operation.
 int delay(cli *cli, int argc, char **argv) {
-    if (!arguments(cli, argc, 1))
-        return 1;
-    std::optional<int64_t> ms = count_argument(cli, argv[0], 0, 60000);
-    if (!ms)
-        return 1;
-    set_answer_delay(std::chrono::milliseconds(*ms));
-    return 0;
+    return with_number(cli, argc, argv, 0, 60000,
+                       [](int64_t ms) { set_answer_delay(std::chrono::milliseconds(ms)); });
 }
 
 // "platform kernel capacity <0-100000>": the kernel filter holds at most that many rules.
 int capacity(cli *cli, int argc, char **argv) {
-    if (!arguments(cli, argc, 1))
-        return 1;
-    std::optional<int64_t> rules = count_argument(cli, argv[0], 0, 100000);
-    if (!rules)
-        return 1;
-    set_rule_capacity(static_cast<size_t>(*rules));
-    return 0;
+    return with_number(cli, argc, argv, 0, 100000,
+                       [](int64_t rules) { set_rule_capacity(static_cast<size_t>(rules)); });
 }
 
 // "platform kernel capacity unlimited": no limit on the rules.
@@ -292,8 +283,10 @@ std::string port_text(const PORTLIST_T &ports) {
     std::string run_end;  // the last name of the run being written, once the run has a second name
     uint32_t next_ifindex = 0;
     auto close_run = [&] {
-        if (!run_end.empty())
-            text += "-" + std::string(short_name(run_end));
+        if (!run_end.empty()) {
+            text += '-';
+            text += short_name(run_end);
+        }
         run_end.clear();
     };
     for (uint32_t lport = 1; lport <= PORTLIST_MAX_PORT; ++lport) {
