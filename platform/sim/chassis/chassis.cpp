@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "nsm/sim_nsm.h"
+#include "services/sim_services.h"
 #include "trace/sim_trace.h"
 
 void if_table::insert(interface *ifp) {
@@ -187,6 +189,139 @@ void Chassis::create_boot_trunks() {
     for (int trunk : boot_trunks_)
         add_interface(ids::trunk_name(trunk));
     add_interface("vlan1");
+}
+
+namespace {
+
+constexpr int kCpuCards = 2;  // physical slots 0 and 1
+
+bool is_trunk(const interface *ifp) {
+    return ifp->ifindex >= ids::kTrunkIfindexBase && ifp->ifindex < ids::kTrunkIfindexBase + ids::kTrunks;
+}
+
+bool is_port(const interface *ifp) { return ids::slot_port_of(ifp->ifindex).has_value(); }
+
+std::string no_such(const std::string &name) { return "% No such interface " + name; }
+
+}  // namespace
+
+std::string Chassis::add(const std::string &name) {
+    if (ids::ifindex_of(name) == 0)
+        return "% Invalid interface name " + name;
+    if (auto sp = ids::slot_port_of(ids::ifindex_of(name)); sp && !slot_present(sp->first))
+        return "% Slot " + std::to_string(sp->first) + " has no card";
+    if (add_interface(name) == nullptr)
+        return "% Interface " + name + " exists";
+    return "";
+}
+
+std::string Chassis::remove(const std::string &name, uint8_t state) {
+    interface *ifp = vr_.find(name);
+    if (ifp == nullptr)
+        return no_such(name);
+    if (is_trunk(ifp)) {
+        std::set<uint32_t> members = members_[ifp->ifindex];
+        for (uint32_t member : members)
+            leave(name, *ids::name_of(member));
+        members_.erase(ifp->ifindex);
+    } else if (std::string trunk = trunk_of(name); !trunk.empty()) {
+        leave(trunk, name);
+    }
+    delete_interface(name, state);
+    return "";
+}
+
+std::string Chassis::join(const std::string &trunk, const std::string &port) {
+    interface *t = vr_.find(trunk);
+    interface *p = vr_.find(port);
+    if (t == nullptr || !is_trunk(t))
+        return t == nullptr ? no_such(trunk) : "% " + trunk + " is not a trunk";
+    if (p == nullptr || !is_port(p))
+        return p == nullptr ? no_such(port) : "% " + port + " is not a physical port";
+    if (std::string other = trunk_of(port); !other.empty())
+        return "% " + port + " is a member of " + other;
+    members_[t->ifindex].insert(p->ifindex);
+    p->state = IF_STATE_TRUNK_MEMBER;
+    deliver_membership(t, p, 1);
+    return "";
+}
+
+std::string Chassis::leave(const std::string &trunk, const std::string &port) {
+    interface *t = vr_.find(trunk);
+    interface *p = vr_.find(port);
+    if (t == nullptr || p == nullptr)
+        return no_such(t == nullptr ? trunk : port);
+    auto it = members_.find(t->ifindex);
+    if (it == members_.end() || it->second.erase(p->ifindex) == 0)
+        return "% " + port + " is not a member of " + trunk;
+    p->state = IF_STATE_PRESENT;
+    deliver_membership(t, p, 0);
+    return "";
+}
+
+std::string Chassis::notify(const std::string &trunk, const std::string &port, uint32_t change) {
+    interface *t = vr_.find(trunk);
+    interface *p = vr_.find(port);
+    if (t == nullptr || p == nullptr)
+        return no_such(t == nullptr ? trunk : port);
+    deliver_membership(t, p, change);
+    return "";
+}
+
+void Chassis::deliver_membership(interface *trunk, interface *port, uint32_t change) {
+    NSM_LACP_AGG_PORT_MSG_T msg{};
+    std::strncpy(msg.agg_name, trunk->name, sizeof(msg.agg_name) - 1);
+    msg.info = trunk->ifindex;
+    msg.member_ifindex = port->ifindex;
+    msg.change = change;
+    trace::record("lacp " + std::string(msg.agg_name) + " member " + port->name + " change " +
+                  std::to_string(change));
+    nsm::deliver("LACP", NSM_LACP_NOTIFY_AGG_PORT_CONFIG, &msg);
+}
+
+std::string Chassis::remove_card(int phy_slot) {
+    int user_slot = phy_slot + 1;
+    if (phy_slot >= kCpuCards && !slot_present(user_slot))
+        return "% Slot " + std::to_string(user_slot) + " has no card";
+    stacking::card_removed(phy_slot);
+    if (phy_slot < kCpuCards)
+        return "";
+    set_slot_present(user_slot, false);
+    for (int port = 1; port <= ids::kPortsPerSlot; ++port)
+        if (vr_.find(ids::port_name(user_slot, port)) != nullptr)
+            remove(ids::port_name(user_slot, port), IF_STATE_DELETED_FOR_GOOD);
+    return "";
+}
+
+std::string Chassis::insert_card(int phy_slot) {
+    int user_slot = phy_slot + 1;
+    if (phy_slot >= kCpuCards && slot_present(user_slot))
+        return "% Slot " + std::to_string(user_slot) + " has a card";
+    stacking::card_inserted(static_cast<uint32_t>(phy_slot));
+    if (phy_slot < kCpuCards)
+        return "";
+    set_slot_present(user_slot, true);
+    for (int port = 1; port <= ids::kPortsPerSlot; ++port)
+        add_interface(ids::port_name(user_slot, port));
+    return "";
+}
+
+std::set<uint32_t> Chassis::members(const std::string &trunk) const {
+    interface *t = vr_.find(trunk);
+    if (t == nullptr)
+        return {};
+    auto it = members_.find(t->ifindex);
+    return it == members_.end() ? std::set<uint32_t>{} : it->second;
+}
+
+std::string Chassis::trunk_of(const std::string &port) const {
+    interface *p = vr_.find(port);
+    if (p == nullptr)
+        return "";
+    for (const auto &[trunk, ports] : members_)
+        if (ports.count(p->ifindex) != 0)
+            return *ids::name_of(trunk);
+    return "";
 }
 
 }  // namespace sim

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,33 @@ public:
     void create_port_interfaces();
     void create_boot_trunks();
 
+    // Topology changes as the platform commands drive them. Each returns the empty text when it was done,
+    // otherwise the reason, a line beginning with "% " and without newline, and changes nothing.
+
+    // Adds an interface (the add hooks run).
+    std::string add(const std::string &name);
+    // Deletes an interface with the state byte given (1: for good). A trunk's members leave it first, and a
+    // member port leaves its trunk first.
+    std::string remove(const std::string &name, uint8_t state);
+    // The port joins the trunk: its record's state becomes 2, then the link-aggregation notification 0x402
+    // with change 1 is delivered.
+    std::string join(const std::string &trunk, const std::string &port);
+    // The member leaves its trunk: its record's state becomes 0, then the notification with change 0.
+    std::string leave(const std::string &trunk, const std::string &port);
+    // Delivers one notification 0x402 with any change value; nothing else changes.
+    std::string notify(const std::string &trunk, const std::string &port, uint32_t change);
+    // Line card pulled from physical slot p (0-9): the stacking service's removal callback with p, then,
+    // for a line card (2-9), its member ports leave their trunks and its interfaces are deleted for good.
+    // The CPU cards (0 and 1) keep their ports.
+    std::string remove_card(int phy_slot);
+    // Card inserted into physical slot p: the insertion callback, then the slot's interfaces are added.
+    std::string insert_card(int phy_slot);
+
+    // The members of a trunk, by ifindex; empty for a trunk without members or an unknown name.
+    std::set<uint32_t> members(const std::string &trunk) const;
+    // The trunk a port is a member of, or the empty text.
+    std::string trunk_of(const std::string &port) const;
+
     if_table *vr_table() { return &vr_; }
     if_table *global_table() { return &global_; }
     if_vr_ctx *vr_ctx() { return &vr_ctx_; }
@@ -94,6 +122,7 @@ public:
 
 private:
     interface *record(const std::string &name);
+    void deliver_membership(interface *trunk, interface *port, uint32_t change);
 
     std::map<std::string, std::unique_ptr<interface>> records_;
     if_table vr_;
@@ -102,6 +131,7 @@ private:
     if_global_ctx global_ctx_{&global_};
     bool slots_[ids::kSlots];
     std::vector<int> boot_trunks_;
+    std::map<uint32_t, std::set<uint32_t>> members_;  // trunk ifindex -> member ifindexes
 };
 
 }  // namespace sim
