@@ -2,6 +2,8 @@
 # Runs one CLI transcript case through `dhcpftr --batch` and compares what it prints.
 #
 #   usage: run.sh DHCPFTR CASE.t
+#   TRANSCRIPT_UPDATE=1 run.sh DHCPFTR CASE.t   rewrites the case's expected output (and stderr, when the
+#                                                case compares it) with what dhcpftr printed; review the diff
 #
 # A case file:
 #   # args: --level 15 --log-level 7    extra options for dhcpftr (optional; other "#" lines are comments)
@@ -98,6 +100,22 @@ read -r -a emulator <<<"${DHCPFTR_EMULATOR-}"
 (cd "$scratch/run" && exec "${emulator[@]}" "$dhcpftr" --batch "${args[@]}") \
   <"$scratch/input" >"$scratch/stdout" 2>"$scratch/stderr"
 status=$?
+
+# ---- Rewrite the expected texts, when asked to.
+if [[ ${TRANSCRIPT_UPDATE-} == 1 ]]; then
+  {
+    sed -n '1,/^--- output$/p' "$case_file"
+    cat "$scratch/stdout"
+    if [[ $have_stderr -eq 1 ]]; then
+      echo "--- stderr"
+      cat "$scratch/stderr"
+    fi
+    sed -n '/^--- exit /,$p' "$case_file"
+  } >"$scratch/updated"
+  cp -- "$scratch/updated" "$case_file"
+  cp -- "$scratch/stdout" "$scratch/expected/stdout"
+  [[ $have_stderr -eq 1 ]] && cp -- "$scratch/stderr" "$scratch/expected/stderr"
+fi
 
 # ---- Compare.
 normalise() { sed -E 's/\[[0-9]+\]/[#]/g' "$1"; }

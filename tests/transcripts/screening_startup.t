@@ -1,6 +1,8 @@
 # Boot replay of a startup configuration: the commands run while the system is not ready, so the trunks,
 # which the boot creates after the replay, are deferred instead of refused (port-channel1, port-channel20,
-# port-channel21); a line the shell or the daemon refuses is reported on standard error with its place.
+# port-channel21). port-channel1 is enabled when the boot creates it; port-channel20 and port-channel21 never
+# appear, so their enabling and rules stay pending. A line the shell or the daemon refuses is reported on
+# standard error with its place.
 # args: --startup-config startup.conf
 --- file startup.conf
 ip dhcp screening ports eth1.1-1.4,port-channel1,port-channel20
@@ -19,13 +21,13 @@ ip dhcp screening ports eth11.1
 show running-config
 show ip dhcp screening
 --- output
-ip dhcp screening ports eth1.1-1.4
+ip dhcp screening ports eth1.1-1.4,port-channel1
 !
 ip dhcp screening suppress-duration 7
 !
 ip dhcp screening server-ip 10.1.1.1 ports eth2.1-2.3
 !
-   Enable ports: eth1.1-1.4
+   Enable ports: eth1.1-1.4,port-channel1
    Filter DHCP Server Trap_Log State: Disable
    Illegal Server Log Suppress Duration: 7 minutes
    Filter DHCP Server/Client List: 

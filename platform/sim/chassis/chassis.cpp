@@ -4,6 +4,7 @@
 
 #include "nsm/sim_nsm.h"
 #include "services/sim_services.h"
+#include "stacking.h"
 #include "trace/sim_trace.h"
 
 void if_table::insert(interface *ifp) {
@@ -203,7 +204,32 @@ bool is_port(const interface *ifp) { return ids::slot_port_of(ifp->ifindex).has_
 
 std::string no_such(const std::string &name) { return "% No such interface " + name; }
 
+// A refusal about a physical slot that names it both ways, as typed and as the user counts slots:
+// "% Physical slot 3 (slot 4) has no card".
+std::string slot_reason(int phy_slot, const char *what) {
+    return "% Physical slot " + std::to_string(phy_slot) + " (slot " + std::to_string(phy_slot + 1) + ") " + what;
+}
+
+// True for the physical slot ids of the chassis, 0 to 9.
+bool valid_phy_slot(int phy_slot) { return phy_slot >= 0 && phy_slot <= ST_PHY_SLOT_MAX; }
+
+std::string invalid_phy_slot(int phy_slot) { return "% Invalid physical slot " + std::to_string(phy_slot); }
+
 }  // namespace
+
+std::string Chassis::check_pair(const std::string &trunk, const std::string &port) const {
+    interface *t = vr_.find(trunk);
+    if (t == nullptr)
+        return no_such(trunk);
+    if (!is_trunk(t))
+        return "% " + trunk + " is not a trunk";
+    interface *p = vr_.find(port);
+    if (p == nullptr)
+        return no_such(port);
+    if (!is_port(p))
+        return "% " + port + " is not a physical port";
+    return "";
+}
 
 std::string Chassis::add(const std::string &name) {
     if (ids::ifindex_of(name) == 0)
@@ -232,14 +258,12 @@ std::string Chassis::remove(const std::string &name, uint8_t state) {
 }
 
 std::string Chassis::join(const std::string &trunk, const std::string &port) {
-    interface *t = vr_.find(trunk);
-    interface *p = vr_.find(port);
-    if (t == nullptr || !is_trunk(t))
-        return t == nullptr ? no_such(trunk) : "% " + trunk + " is not a trunk";
-    if (p == nullptr || !is_port(p))
-        return p == nullptr ? no_such(port) : "% " + port + " is not a physical port";
+    if (std::string reason = check_pair(trunk, port); !reason.empty())
+        return reason;
     if (std::string other = trunk_of(port); !other.empty())
         return "% " + port + " is a member of " + other;
+    interface *t = vr_.find(trunk);
+    interface *p = vr_.find(port);
     members_[t->ifindex].insert(p->ifindex);
     p->state = IF_STATE_TRUNK_MEMBER;
     deliver_membership(t, p, 1);
@@ -247,10 +271,10 @@ std::string Chassis::join(const std::string &trunk, const std::string &port) {
 }
 
 std::string Chassis::leave(const std::string &trunk, const std::string &port) {
+    if (std::string reason = check_pair(trunk, port); !reason.empty())
+        return reason;
     interface *t = vr_.find(trunk);
     interface *p = vr_.find(port);
-    if (t == nullptr || p == nullptr)
-        return no_such(t == nullptr ? trunk : port);
     auto it = members_.find(t->ifindex);
     if (it == members_.end() || it->second.erase(p->ifindex) == 0)
         return "% " + port + " is not a member of " + trunk;
@@ -260,11 +284,9 @@ std::string Chassis::leave(const std::string &trunk, const std::string &port) {
 }
 
 std::string Chassis::notify(const std::string &trunk, const std::string &port, uint32_t change) {
-    interface *t = vr_.find(trunk);
-    interface *p = vr_.find(port);
-    if (t == nullptr || p == nullptr)
-        return no_such(t == nullptr ? trunk : port);
-    deliver_membership(t, p, change);
+    if (std::string reason = check_pair(trunk, port); !reason.empty())
+        return reason;
+    deliver_membership(vr_.find(trunk), vr_.find(port), change);
     return "";
 }
 
@@ -280,23 +302,35 @@ void Chassis::deliver_membership(interface *trunk, interface *port, uint32_t cha
 }
 
 std::string Chassis::remove_card(int phy_slot) {
+    if (!valid_phy_slot(phy_slot))
+        return invalid_phy_slot(phy_slot);
     int user_slot = phy_slot + 1;
     if (phy_slot >= kCpuCards && !slot_present(user_slot))
-        return "% Slot " + std::to_string(user_slot) + " has no card";
+        return slot_reason(phy_slot, "has no card");
     stacking::card_removed(phy_slot);
     if (phy_slot < kCpuCards)
         return "";
     set_slot_present(user_slot, false);
+    // Every member port of the card leaves its trunk before the first of the card's interfaces goes, so
+    // that the trunks are settled when the delete hooks run.
+    std::vector<std::string> ports;
     for (int port = 1; port <= ids::kPortsPerSlot; ++port)
         if (vr_.find(ids::port_name(user_slot, port)) != nullptr)
-            remove(ids::port_name(user_slot, port), IF_STATE_DELETED_FOR_GOOD);
+            ports.push_back(ids::port_name(user_slot, port));
+    for (const std::string &port : ports)
+        if (std::string trunk = trunk_of(port); !trunk.empty())
+            leave(trunk, port);
+    for (const std::string &port : ports)
+        delete_interface(port, IF_STATE_DELETED_FOR_GOOD);
     return "";
 }
 
 std::string Chassis::insert_card(int phy_slot) {
+    if (!valid_phy_slot(phy_slot))
+        return invalid_phy_slot(phy_slot);
     int user_slot = phy_slot + 1;
     if (phy_slot >= kCpuCards && slot_present(user_slot))
-        return "% Slot " + std::to_string(user_slot) + " has a card";
+        return slot_reason(phy_slot, "has a card");
     stacking::card_inserted(static_cast<uint32_t>(phy_slot));
     if (phy_slot < kCpuCards)
         return "";

@@ -22,6 +22,7 @@
 
 #include "if_table.h"
 #include "nsm_client.h"
+#include "portlist.h"
 
 // An interface table: records by name and by ifindex, and the hooks run when interfaces come and go.
 struct if_table {
@@ -61,6 +62,11 @@ std::optional<std::string> name_of(uint32_t ifindex);
 
 }  // namespace ids
 
+// The names of the named ports of a list in the range form the interface-range parser reads back: runs of
+// consecutive names as the first name, "-" and the short form of the last ("eth1.1-1.8", "port-channel1-4"),
+// joined by ","; ports without a name are left out. Empty when no port of the list has a name.
+std::string port_text(const PORTLIST_T &ports);
+
 class Chassis {
 public:
     static Chassis &instance();
@@ -91,23 +97,29 @@ public:
     // Topology changes as the platform commands drive them. Each returns the empty text when it was done,
     // otherwise the reason, a line beginning with "% " and without newline, and changes nothing.
 
-    // Adds an interface (the add hooks run).
+    // Adds an interface (the add hooks run). Refused for a name that stands for no interface, a port of a
+    // slot without a card, and an interface that exists.
     std::string add(const std::string &name);
     // Deletes an interface with the state byte given (1: for good). A trunk's members leave it first, and a
     // member port leaves its trunk first.
     std::string remove(const std::string &name, uint8_t state);
     // The port joins the trunk: its record's state becomes 2, then the link-aggregation notification 0x402
-    // with change 1 is delivered.
+    // with change 1 is delivered. Refused unless the trunk is an existing trunk, the port an existing
+    // physical port, and the port a member of no trunk.
     std::string join(const std::string &trunk, const std::string &port);
     // The member leaves its trunk: its record's state becomes 0, then the notification with change 0.
+    // Refused as join is, and when the port is not a member of that trunk.
     std::string leave(const std::string &trunk, const std::string &port);
-    // Delivers one notification 0x402 with any change value; nothing else changes.
+    // Delivers one notification 0x402 with any change value for an existing trunk and physical port;
+    // nothing else changes.
     std::string notify(const std::string &trunk, const std::string &port, uint32_t change);
-    // Line card pulled from physical slot p (0-9): the stacking service's removal callback with p, then,
-    // for a line card (2-9), its member ports leave their trunks and its interfaces are deleted for good.
-    // The CPU cards (0 and 1) keep their ports.
+    // Card pulled from physical slot p (0-9): the stacking service's removal callback with p, then, for a
+    // line card (2-9), each of its member ports leaves its trunk (in port order), then each of its
+    // interfaces is deleted for good (in port order). The CPU cards (0 and 1) keep their ports. Refused for
+    // an id outside 0-9 and for a line-card slot without a card.
     std::string remove_card(int phy_slot);
-    // Card inserted into physical slot p: the insertion callback, then the slot's interfaces are added.
+    // Card inserted into physical slot p: the insertion callback with p, then, for a line card, the slot's
+    // interfaces are added. Refused for an id outside 0-9 and for a line-card slot that has a card.
     std::string insert_card(int phy_slot);
 
     // The members of a trunk, by ifindex; empty for a trunk without members or an unknown name.
@@ -122,6 +134,8 @@ public:
 
 private:
     interface *record(const std::string &name);
+    // The reason a trunk and port pair cannot be used for a membership change, or the empty text.
+    std::string check_pair(const std::string &trunk, const std::string &port) const;
     void deliver_membership(interface *trunk, interface *port, uint32_t change);
 
     std::map<std::string, std::unique_ptr<interface>> records_;

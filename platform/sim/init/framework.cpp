@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "chassis/chassis_commands.h"
 #include "chassis/sim_chassis.h"
 #include "init/sim_framework.h"
 #include "kernel/kernel_commands.h"
@@ -94,6 +95,7 @@ bool boot(QV_INIT_T *rec, const Options &options) {
     context()->ctree = shell::tree();
     shell::tree()->reset();
     kernel::install_commands(context()->ctree);
+    chassis::install_commands(context()->ctree);
     say("module initialiser returned " + std::to_string(rec->mod_init(0, 0)));
     if (rec->cli_init != nullptr)
         say("command installer returned " + std::to_string(rec->cli_init(context())));

@@ -4,39 +4,27 @@
 #include "kernel/kernel_commands.h"
 
 #include <array>
-#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <string_view>
+#include <string>
 
 #include "chassis/sim_chassis.h"
 #include "format/sim_format.h"
-#include "if_table.h"
 #include "kernel/sim_kernel.h"
 
 namespace sim::kernel {
 namespace {
 
-constexpr std::string_view kEthPrefix = "eth";
-constexpr std::string_view kTrunkPrefix = "port-channel";
+using platform_commands::kPlatformHelp;
+using platform_commands::number;
+
 constexpr uint32_t kLastOpCode = 7;
 
 // Writes one piece of text on the command context's terminal.
 void print(cli *cli, const std::string &text) { cli->out(cli->out_target, "%s", text.c_str()); }
-
-// The value of a decimal number that makes up the whole text (an optional "-", then digits) and lies in
-// [lo, hi], or nothing.
-std::optional<int64_t> number(const char *text, int64_t lo, int64_t hi) {
-    const char *end = text + std::strlen(text);
-    int64_t value = 0;
-    auto [stop, error] = std::from_chars(text, end, value);
-    if (text == end || error != std::errc() || stop != end || value < lo || value > hi)
-        return std::nullopt;
-    return value;
-}
 
 // The count, delay or capacity argument text in [lo, hi]; nothing after printing "% Invalid number ...".
 std::optional<int64_t> count_argument(cli *cli, const char *text, int64_t lo, int64_t hi) {
@@ -52,15 +40,6 @@ bool arguments(cli *cli, int argc, int expected) {
         return true;
     print(cli, "% Invalid input\n");
     return false;
-}
-
-// The short form of a port name: without "eth" or "port-channel".
-std::string_view short_name(std::string_view name) {
-    if (name.starts_with(kTrunkPrefix))
-        return name.substr(kTrunkPrefix.size());
-    if (name.starts_with(kEthPrefix))
-        return name.substr(kEthPrefix.size());
-    return name;
 }
 
 // A rule's client: its MAC in upper-case hex pairs joined by ":", or "all clients" for the all-zero MAC.
@@ -227,7 +206,6 @@ int clear(cli *cli, int argc, char **) {
 }
 
 // Help texts: one per token; a token shared by several commands has one text.
-const char kPlatformHelp[] = "Simulated platform";
 const char kKernelHelp[] = "Simulated kernel filter";
 const char kCapacityHelp[] = "Limit the rules the kernel filter holds";
 const char kTraceHelp[] = "Trace the messages the kernel filter receives into the log";
@@ -277,37 +255,5 @@ int install_commands(cli_tree *tree) {
 }
 
 std::span<cli_element> command_records() { return records; }
-
-std::string port_text(const PORTLIST_T &ports) {
-    std::string text;
-    std::string run_end;  // the last name of the run being written, once the run has a second name
-    uint32_t next_ifindex = 0;
-    auto close_run = [&] {
-        if (!run_end.empty()) {
-            text += '-';
-            text += short_name(run_end);
-        }
-        run_end.clear();
-    };
-    for (uint32_t lport = 1; lport <= PORTLIST_MAX_PORT; ++lport) {
-        if (!PORTLIST_chk_port_exist(&ports, lport))
-            continue;
-        uint32_t ifindex = if_st_lport_to_ifindex(lport);
-        std::optional<std::string> name = ids::name_of(ifindex);
-        if (!name)
-            continue;
-        if (ifindex != next_ifindex) {
-            close_run();
-            if (!text.empty())
-                text += ",";
-            text += *name;
-        } else {
-            run_end = *name;
-        }
-        next_ifindex = ifindex + 1;
-    }
-    close_run();
-    return text;
-}
 
 }  // namespace sim::kernel

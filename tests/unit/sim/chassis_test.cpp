@@ -1,14 +1,19 @@
-// The simulated chassis: interface identities, the two interface tables, hooks and notifications.
+// The simulated chassis: interface identities, the two interface tables, hooks and notifications, and the
+// topology changes that the platform commands drive.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "chassis/sim_chassis.h"
 #include "if_table.h"
 #include "nsm/sim_nsm.h"
+#include "support/chassis_events.h"
 
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 namespace {
 
@@ -135,6 +140,121 @@ TEST(NsmClient, DeliversANotificationOnlyToTheHandlerOfItsModuleAndType) {
     EXPECT_FALSE(sim::nsm::deliver("LACP", 0x403, &msg));
     EXPECT_FALSE(sim::nsm::deliver("STP", 0x402, &msg));
     EXPECT_EQ(g_notified, 2);
+}
+
+// A chassis of its own, booted as the switch boots, whose events are recorded from then on.
+class ChassisTopology : public ::testing::Test {
+protected:
+    void SetUp() override {
+        chassis.create_port_interfaces();
+        chassis.create_boot_trunks();
+        harness::record_chassis_events(chassis);
+    }
+    int state(const char *name) const { return chassis.find(name)->state; }
+    sim::Chassis chassis;
+};
+
+// "delete eth3.P 1" for the ports of slot 3 but skipped, or "add eth3.P 0" for all of them.
+std::vector<std::string> slot3(const char *what, int skipped = 0) {
+    std::vector<std::string> lines;
+    for (int port = 1; port <= 48; ++port)
+        if (port != skipped)
+            lines.push_back(std::string(what) + " eth3." + std::to_string(port) + (what[0] == 'a' ? " 0" : " 1"));
+    return lines;
+}
+
+std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string> &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST_F(ChassisTopology, TheStateByteChangesBeforeTheNotificationThatReportsIt) {
+    EXPECT_EQ(chassis.join("port-channel2", "eth3.1"), "");
+    EXPECT_EQ(state("eth3.1"), IF_STATE_TRUNK_MEMBER);
+    EXPECT_EQ(chassis.trunk_of("eth3.1"), "port-channel2");
+    EXPECT_EQ(chassis.notify("port-channel2", "eth3.1", 7), "");
+    EXPECT_EQ(chassis.trunk_of("eth3.1"), "port-channel2") << "a notification alone changes nothing";
+    EXPECT_EQ(chassis.leave("port-channel2", "eth3.1"), "");
+    EXPECT_EQ(state("eth3.1"), IF_STATE_PRESENT);
+    EXPECT_THAT(chassis.members("port-channel2"), IsEmpty());
+    EXPECT_THAT(harness::chassis_events(),
+                ElementsAre("lacp port-channel2 5762 eth3.1 1, state 2", "lacp port-channel2 5762 eth3.1 7, state 2",
+                            "lacp port-channel2 5762 eth3.1 0, state 0"));
+}
+
+TEST_F(ChassisTopology, DeletingAMemberOrATrunkEndsTheMembershipFirst) {
+    for (const char *port : {"eth1.1", "eth1.2"})
+        ASSERT_EQ(chassis.join("port-channel1", port), "");
+    ASSERT_EQ(chassis.join("port-channel2", "eth2.5"), "");
+    harness::chassis_events();
+    EXPECT_EQ(chassis.remove("eth2.5", 0), "");
+    EXPECT_EQ(chassis.remove("port-channel1", IF_STATE_DELETED_FOR_GOOD), "");
+    EXPECT_EQ(chassis.add("port-channel1"), "");
+    EXPECT_THAT(chassis.members("port-channel1"), IsEmpty()) << "a trunk that comes back has no members";
+    EXPECT_THAT(harness::chassis_events(),
+                ElementsAre("lacp port-channel2 5762 eth2.5 0, state 0", "delete eth2.5 0",
+                            "lacp port-channel1 5761 eth1.1 0, state 0", "lacp port-channel1 5761 eth1.2 0, state 0",
+                            "delete port-channel1 1", "add port-channel1 0"));
+}
+
+TEST_F(ChassisTopology, PullingALineCardCallsBackThenEndsItsMembershipsThenDeletesItsPorts) {
+    ASSERT_EQ(chassis.join("port-channel1", "eth3.5"), "");
+    ASSERT_EQ(chassis.join("port-channel1", "eth1.1"), "");
+    ASSERT_EQ(chassis.remove("eth3.2", 0), "");
+    harness::chassis_events();
+    EXPECT_EQ(chassis.remove_card(2), "");
+    EXPECT_EQ(harness::chassis_events(),
+              joined({"removal 2", "lacp port-channel1 5761 eth3.5 0, state 0"}, slot3("delete", 2)));
+    EXPECT_FALSE(chassis.slot_present(3));
+    EXPECT_EQ(chassis.find("eth3.1"), nullptr);
+    EXPECT_EQ(chassis.trunk_of("eth1.1"), "port-channel1") << "a member of another card stays";
+
+    EXPECT_EQ(chassis.insert_card(2), "");
+    EXPECT_EQ(harness::chassis_events(), joined({"insertion 2"}, slot3("add")));
+    EXPECT_EQ(chassis.trunk_of("eth3.5"), "") << "an inserted card's ports are members of no trunk";
+}
+
+TEST_F(ChassisTopology, CpuCardsOnlyCallBackAndKeepTheirPorts) {
+    EXPECT_EQ(chassis.remove_card(0), "");
+    EXPECT_EQ(chassis.remove_card(0), "");
+    EXPECT_EQ(chassis.insert_card(1), "");
+    EXPECT_THAT(harness::chassis_events(), ElementsAre("removal 0", "removal 0", "insertion 1"));
+    EXPECT_EQ(chassis.vr_table()->by_name.size(), 480u + 8u + 1u);
+}
+
+TEST_F(ChassisTopology, RefusalsGiveTheirReasonAndChangeNothing) {
+    ASSERT_EQ(chassis.join("port-channel1", "eth1.1"), "");
+    ASSERT_EQ(chassis.remove_card(9), "");
+    harness::chassis_events();
+    using Change = std::function<std::string(sim::Chassis &)>;
+    const struct {
+        Change change;
+        const char *reason;
+    } cases[] = {
+        {[](sim::Chassis &c) { return c.add("eth1.49"); }, "% Invalid interface name eth1.49"},
+        {[](sim::Chassis &c) { return c.add("eth1.1"); }, "% Interface eth1.1 exists"},
+        {[](sim::Chassis &c) { return c.add("eth10.1"); }, "% Slot 10 has no card"},
+        {[](sim::Chassis &c) { return c.join("port-channel9", "eth1.2"); }, "% No such interface port-channel9"},
+        {[](sim::Chassis &c) { return c.join("vlan1", "eth1.2"); }, "% vlan1 is not a trunk"},
+        {[](sim::Chassis &c) { return c.join("port-channel1", "port-channel2"); },
+         "% port-channel2 is not a physical port"},
+        {[](sim::Chassis &c) { return c.join("port-channel2", "eth1.1"); }, "% eth1.1 is a member of port-channel1"},
+        {[](sim::Chassis &c) { return c.leave("port-channel2", "eth1.1"); },
+         "% eth1.1 is not a member of port-channel2"},
+        {[](sim::Chassis &c) { return c.leave("eth1.2", "eth1.1"); }, "% eth1.2 is not a trunk"},
+        {[](sim::Chassis &c) { return c.notify("port-channel1", "vlan1", 1); }, "% vlan1 is not a physical port"},
+        {[](sim::Chassis &c) { return c.remove_card(9); }, "% Physical slot 9 (slot 10) has no card"},
+        {[](sim::Chassis &c) { return c.insert_card(2); }, "% Physical slot 2 (slot 3) has a card"},
+        {[](sim::Chassis &c) { return c.remove_card(10); }, "% Invalid physical slot 10"},
+        {[](sim::Chassis &c) { return c.insert_card(-1); }, "% Invalid physical slot -1"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.reason);
+        EXPECT_EQ(c.change(chassis), c.reason);
+    }
+    EXPECT_THAT(harness::chassis_events(), IsEmpty());
+    EXPECT_EQ(state("eth1.1"), IF_STATE_TRUNK_MEMBER);
+    EXPECT_EQ(chassis.vr_table()->by_name.size(), 480u - 48u + 8u + 1u);
 }
 
 }  // namespace

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "chassis/sim_chassis.h"
 #include "cli.h"
 #include "dhcpftr_portlist.h"
 #include "format/sim_format.h"
 #include "if_table.h"
-#include "kernel/kernel_commands.h"
 
 namespace {
 
@@ -154,7 +154,7 @@ TEST(RangeParser, EveryPrintedPortListReadsBackToTheSameList) {
             &lists[i], [](const char *piece, void *out) { *static_cast<std::string *>(out) += piece; }, &text);
         SCOPED_TRACE((i < fixed ? "list " + std::to_string(i) : "seed " + std::to_string(i - fixed + 1)) + ": " +
                      text);
-        EXPECT_EQ(sim::kernel::port_text(lists[i]), text);
+        EXPECT_EQ(sim::port_text(lists[i]), text);
         std::vector<uint32_t> named, read;
         for (uint32_t p = 1; p <= PORTLIST_MAX_PORT; ++p)
             if (PORTLIST_chk_port_exist(&lists[i], p) && (p > 640 || (p - 1) % 64 < 48))

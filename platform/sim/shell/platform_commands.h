@@ -1,0 +1,31 @@
+// What every "platform ..." command of the simulated platform shares: the privilege level it is installed
+// at, the help text of its first word, and the reading of its number arguments.
+#pragma once
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <system_error>
+
+namespace sim::platform_commands {
+
+// The privilege level of every "platform" command: a session at the default level neither lists nor runs
+// them.
+inline constexpr int kLevel = 15;
+
+// The help text of the word "platform".
+inline constexpr char kPlatformHelp[] = "Simulated platform";
+
+// The value of a decimal number that makes up the whole text (an optional "-", then digits) and lies in
+// [lo, hi], or nothing.
+inline std::optional<int64_t> number(const char *text, int64_t lo, int64_t hi) {
+    const char *end = text + std::strlen(text);
+    int64_t value = 0;
+    auto [stop, error] = std::from_chars(text, end, value);
+    if (text == end || error != std::errc() || stop != end || value < lo || value > hi)
+        return std::nullopt;
+    return value;
+}
+
+}  // namespace sim::platform_commands
