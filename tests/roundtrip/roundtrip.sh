@@ -22,14 +22,12 @@ read -r -a emulator <<<"${DHCPFTR_EMULATOR-}"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/dhcpftr-roundtrip.XXXXXX") || exit 2
 trap 'rm -rf -- "$scratch"' EXIT
 
-# Trunks named in a startup configuration are created by the boot only after the replay, and the
-# interface-add hook does not apply their deferred configuration yet: until it does, the generated
-# configurations name ports only (with_trunks=0).
-with_trunks=0
+# Trunks named in a startup configuration are created by the boot only after the replay: their enabling
+# and rules wait in the pending lists and are applied by the interface-add hook when the trunk appears.
 
 # One interface name: a port of any slot, or one of the trunks the default chassis boots with.
 random_name() {
-  if ((with_trunks && RANDOM % 8 == 0)); then
+  if ((RANDOM % 8 == 0)); then
     echo "port-channel$((RANDOM % 8 + 1))"
   else
     echo "eth$((RANDOM % 10 + 1)).$((RANDOM % 48 + 1))"
