@@ -45,18 +45,30 @@ static void _dhcpftr_work_entry(DHCPFTR_PERMIT_RULE_ENTRY_T *entry, uint32_t ser
 }
 
 /*
- * While the switch boots, commits the screening configuration that the replayed configuration gave to a
- * trunk before its interface existed: its enabling (pending-enable list), then every pending rule key of the
- * trunk, newest first. A pending rule key is consumed whatever its commit's result.
+ * Interface-add hook: records a port or trunk as present and, while the switch boots, commits the
+ * configuration that waited for a trunk. A port already present is logged and left alone. Returns 0.
  */
-static void _dhcpftr_apply_pending_trunk(struct interface *ifp, uint32_t lport)
+int dhcpftr_nsm_vr_if_add(struct interface *ifp)
 {
     DHCPFTR_PERMIT_RULE_ENTRY_T entry;
     DHCPFTR_PENDING_RULE_T *pending;
     PORTLIST_T ports;
     int32_t result = 0;
+    uint32_t lport;
     int trunk_id;
 
+    if (!_dhcpftr_is_screened_ifindex(ifp->ifindex))
+        return 0;
+    lport = if_ifindex_to_st_lport(ifp->ifindex);
+    if (PORTLIST_chk_port_exist(&dhcpftr_portlist_db, lport)) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_INFO, 0, "%s [%d]: port %s already existed\n\n", __func__,
+                 __LINE__, ifp->name);
+        return 0;
+    }
+    PORTLIST_set_port(&dhcpftr_portlist_db, lport);
+
+    /* The enabling that the replayed configuration gave the trunk before it existed. A failed commit leaves
+     * the port in the pending-enable list. */
     if (DHCPFTR_Get_Reboot_Ready() == 0 && PORTLIST_chk_empty(&should_update_port) == 0 &&
         if_check_if_type_by_ifname(ifp->name) == IF_TYPE_TRUNK && PORTLIST_chk_port_exist(&should_update_port, lport)) {
         _dhcpftr_single_port(&ports, lport);
@@ -70,8 +82,10 @@ static void _dhcpftr_apply_pending_trunk(struct interface *ifp, uint32_t lport)
         }
     }
 
+    /* The rules that the replayed configuration gave the trunk, newest first; each pending key is consumed
+     * whatever its commit's result. */
     if (DHCPFTR_Get_Reboot_Ready() != 0 || if_check_if_type_by_ifname(ifp->name) != IF_TYPE_TRUNK)
-        return;
+        return 0;
     trunk_id = (int)(ifp->ifindex - IF_TRUNK_IFINDEX_MIN);
     qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: port %s trunk id %d\n", __func__, __LINE__,
              ifp->name, trunk_id);
@@ -83,26 +97,6 @@ static void _dhcpftr_apply_pending_trunk(struct interface *ifp, uint32_t lport)
                      __func__, __LINE__, ifp->name, result);
         _dhcpftr_remove_list_first(trunk_id);
     }
-}
-
-/*
- * Interface-add hook: records a port or trunk as present and, while the switch boots, commits the
- * configuration that waited for a trunk. A port already present is logged and left alone. Returns 0.
- */
-int dhcpftr_nsm_vr_if_add(struct interface *ifp)
-{
-    uint32_t lport;
-
-    if (!_dhcpftr_is_screened_ifindex(ifp->ifindex))
-        return 0;
-    lport = if_ifindex_to_st_lport(ifp->ifindex);
-    if (PORTLIST_chk_port_exist(&dhcpftr_portlist_db, lport)) {
-        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_INFO, 0, "%s [%d]: port %s already existed\n\n", __func__,
-                 __LINE__, ifp->name);
-        return 0;
-    }
-    PORTLIST_set_port(&dhcpftr_portlist_db, lport);
-    _dhcpftr_apply_pending_trunk(ifp, lport);
     return 0;
 }
 
