@@ -32,7 +32,6 @@
 #include <chrono>
 #include <cstdint>
 #include <iostream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -43,20 +42,13 @@
 #include "dhcpftr_ukcomm.h"
 #include "kernel/sim_kernel.h"
 #include "portlist.h"
+#include "wait_comparison.h"
 
 namespace {
 
-constexpr int kWakingWait = 0;
-constexpr int kFixedPoll = 1;
-
-// The wait mode of the benchmark, put back to the waking wait when the benchmark ends, however it ends.
-class WaitMode {
-public:
-    explicit WaitMode(int fixed_poll) { dhcpftr_wait_fixed_poll = fixed_poll; }
-    ~WaitMode() { dhcpftr_wait_fixed_poll = kWakingWait; }
-    WaitMode(const WaitMode &) = delete;
-    WaitMode &operator=(const WaitMode &) = delete;
-};
+using bench::kFixedPoll;
+using bench::kWakingWait;
+using bench::WaitMode;
 
 std::string result_error(const char *what, int32_t result) {
     return std::string(what) + " gave " + std::to_string(result);
@@ -276,66 +268,17 @@ BENCHMARK(BM_PortsCommit)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // --- the summary ----------------------------------------------------------------------------------------
 
-// The console table, and besides it the real time per iteration and the "full_polls" fraction of every
-// benchmark that ran without error, for the comparison of the two waits printed after the run.
-class ChannelReporter : public benchmark::ConsoleReporter {
-public:
-    explicit ChannelReporter(OutputOptions options) : ConsoleReporter(options) {}
+// With the fixed poll, the share of exchanges that waited a whole poll.
+std::string full_polls_note(const bench::Figures &, const bench::Figures &fixed) {
+    char text[64];
+    snprintf(text, sizeof(text), "fixed poll: %.0f%% waited a whole poll", fixed.mean("full_polls") * 100);
+    return text;
+}
 
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &run : runs) {
-            if (run.error_occurred) {
-                failed_ = true;
-                continue;
-            }
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            Figures &figures = figures_[run.run_name.function_name];
-            figures.seconds += run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            auto full_polls = run.counters.find("full_polls");
-            if (full_polls != run.counters.end())
-                figures.full_polls += full_polls->second.value;
-            figures.runs++;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    bool failed() const { return failed_; }
-
-    // One line per pair of benchmarks that both ran:
-    //   "<what>: waking wait X <unit>, fixed poll Y <unit>, ratio Zx (fixed poll: P% waited a whole poll)"
-    void print_comparisons(std::ostream &out) const {
-        print_comparison(out, "exchange", "BM_Exchange", 1e6, "us");
-        print_comparison(out, "exchange, answer 1 ms late", "BM_LateAnswerExchange", 1e6, "us");
-        print_comparison(out, "255 rule creations", "BM_RuleCreations", 1e3, "ms");
-    }
-
-private:
-    struct Figures {
-        double seconds = 0;     // summed over the runs (repetitions)
-        double full_polls = 0;  // summed over the runs
-        int runs = 0;
-    };
-
-    void print_comparison(std::ostream &out, const char *what, const std::string &family, double scale,
-                          const char *unit) const {
-        auto waking = figures_.find(family + "/waking_wait");
-        auto fixed = figures_.find(family + "/fixed_poll");
-        if (waking == figures_.end() || fixed == figures_.end())
-            return;
-        double waking_s = waking->second.seconds / waking->second.runs;
-        double fixed_s = fixed->second.seconds / fixed->second.runs;
-        double fixed_full = fixed->second.full_polls / fixed->second.runs;
-        char line[256];
-        snprintf(line, sizeof(line),
-                 "%s: waking wait %.1f %s, fixed poll %.1f %s, ratio %.0fx (fixed poll: %.0f%% waited a whole poll)\n",
-                 what, waking_s * scale, unit, fixed_s * scale, unit, fixed_s / waking_s, fixed_full * 100);
-        out << line;
-    }
-
-    std::map<std::string, Figures> figures_;
-    bool failed_ = false;
-};
+[[maybe_unused]] const bool kComparisonsAdded =
+    bench::add_comparison({"exchange", "BM_Exchange", 1e6, "us", full_polls_note}) &&
+    bench::add_comparison({"exchange, answer 1 ms late", "BM_LateAnswerExchange", 1e6, "us", full_polls_note}) &&
+    bench::add_comparison({"255 rule creations", "BM_RuleCreations", 1e3, "ms", full_polls_note});
 
 }  // namespace
 
@@ -347,8 +290,8 @@ int main(int argc, char **argv) {
     // The store, and the answer handler through which the kernel filter's answers reach the daemon.
     Dhcpftr_Init(0, 0);
 
-    ChannelReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
-                                                   : benchmark::ConsoleReporter::OO_Tabular);
+    bench::ComparisonReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                             : benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::cout << '\n';
     reporter.print_comparisons(std::cout);

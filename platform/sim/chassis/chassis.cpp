@@ -1,5 +1,6 @@
 #include "chassis/sim_chassis.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "nsm/sim_nsm.h"
@@ -292,7 +293,8 @@ std::string Chassis::notify(const std::string &trunk, const std::string &port, u
 
 void Chassis::deliver_membership(interface *trunk, interface *port, uint32_t change) {
     NSM_LACP_AGG_PORT_MSG_T msg{};
-    std::strncpy(msg.agg_name, trunk->name, sizeof(msg.agg_name) - 1);
+    // The name is cut to the 15 characters the record holds; msg is zero-filled, so it stays terminated.
+    std::memcpy(msg.agg_name, trunk->name, std::min(std::strlen(trunk->name), sizeof(msg.agg_name) - 1));
     msg.info = trunk->ifindex;
     msg.member_ifindex = port->ifindex;
     msg.change = change;

@@ -137,7 +137,9 @@ int show(cli *cli, int argc, char **) {
             const std::string values[] = {ifp->name, ports_or_none(members)};
             trunks.push_back(row(kTrunkColumns, values));
         } else if (!ids::slot_port_of(ifindex)) {
-            others += (others.empty() ? "" : ",") + std::string(ifp->name);
+            if (!others.empty())
+                others += ',';
+            others += ifp->name;
         }
     }
     print(cli, "Trunks\n");

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "chassis/sim_chassis.h"
@@ -30,7 +31,7 @@ const harness::Mac kMac{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
 // A platform interface record with a name, an ifindex and a state byte.
 interface record(const char *name, uint32_t ifindex, uint8_t state = IF_STATE_PRESENT) {
     interface ifp{};
-    std::strncpy(ifp.name, name, sizeof(ifp.name) - 1);
+    std::snprintf(ifp.name, sizeof(ifp.name), "%s", name);
     ifp.ifindex = ifindex;
     ifp.state = state;
     return ifp;
