@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "chassis/sim_chassis.h"
 #include "format/sim_format.h"
@@ -72,6 +73,17 @@ std::vector<std::string> stored_keys() {
         keys.push_back(server_of(*e) + " " + mac);
     }
     return keys;
+}
+
+std::map<sim::kernel::RuleKey, PORTLIST_T> stored_rules() {
+    std::map<sim::kernel::RuleKey, PORTLIST_T> rules;
+    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e)) {
+        sim::kernel::RuleKey key;
+        std::memcpy(key.server.data(), &e->server_ip, 4);
+        std::memcpy(key.mac.data(), e->client_mac, 6);
+        rules[key] = e->portlist;
+    }
+    return rules;
 }
 
 std::vector<std::string> daemon_log() {

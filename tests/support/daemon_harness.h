@@ -5,12 +5,14 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "cli.h"
 #include "dhcpftr_db.h"
 #include "init/sim_framework.h"
+#include "kernel/sim_kernel.h"
 #include "log/sim_log.h"
 
 namespace harness {
@@ -36,6 +38,8 @@ std::string server_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry);
 
 // Every stored rule in store order, as "server mac".
 std::vector<std::string> stored_keys();
+// Every stored rule by key, in the form of the kernel filter's tables.
+std::map<sim::kernel::RuleKey, PORTLIST_T> stored_rules();
 
 // Captured log pieces of the daemon's module, as "level flag text" with line numbers replaced by "#".
 std::vector<std::string> daemon_log();

@@ -362,15 +362,7 @@ cli_element records[] = {
 
 }  // namespace
 
-int install_commands(cli_tree *tree) {
-    int first_failure = 0;
-    for (cli_element &record : records) {
-        int result = cli_install_gen(tree, EXEC_MODE, kCommandLevel, 0, &record);
-        if (result != 0 && first_failure == 0)
-            first_failure = result;
-    }
-    return first_failure;
-}
+int install_commands(cli_tree *tree) { return platform_commands::install(tree, records); }
 
 std::span<cli_element> command_records() { return records; }
 

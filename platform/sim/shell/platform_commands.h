@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <system_error>
+
+#include "cli.h"
 
 namespace sim::platform_commands {
 
@@ -26,6 +29,18 @@ inline std::optional<int64_t> number(const char *text, int64_t lo, int64_t hi) {
     if (text == end || error != std::errc() || stop != end || value < lo || value > hi)
         return std::nullopt;
     return value;
+}
+
+// Installs the records into the tree, in the EXEC mode at kLevel. Returns 0 when each was installed,
+// otherwise the first non-zero result of cli_install_gen; every record is tried either way.
+inline int install(cli_tree *tree, std::span<cli_element> records) {
+    int first_failure = 0;
+    for (cli_element &record : records) {
+        int result = cli_install_gen(tree, EXEC_MODE, kLevel, 0, &record);
+        if (result != 0 && first_failure == 0)
+            first_failure = result;
+    }
+    return first_failure;
 }
 
 }  // namespace sim::platform_commands

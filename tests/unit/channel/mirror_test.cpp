@@ -46,17 +46,6 @@ std::string describe(const Rules &rules) {
     return out.str();
 }
 
-Rules daemon_rules() {
-    Rules rules;
-    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e)) {
-        Key key;
-        std::memcpy(key.server.data(), &e->server_ip, 4);
-        std::memcpy(key.mac.data(), e->client_mac, 6);
-        rules[key] = e->portlist;
-    }
-    return rules;
-}
-
 DHCPFTR_PERMIT_RULE_ENTRY_T entry_of(const Key &key, const PORTLIST_T &ports) {
     DHCPFTR_PERMIT_RULE_ENTRY_T entry{};
     std::memcpy(&entry.server_ip, key.server.data(), 4);
@@ -211,7 +200,7 @@ protected:
 
     void check_sides() {
         sim::kernel::Tables tables = sim::kernel::tables();
-        Rules stored = daemon_rules();
+        Rules stored = harness::stored_rules();
         ASSERT_EQ(describe(stored), describe(daemon_.rules)) << "the daemon's store";
         ASSERT_EQ(describe(tables.rules), describe(kernel_.rules)) << "the kernel filter's rules";
         for (const auto &[key, ports] : stored) {

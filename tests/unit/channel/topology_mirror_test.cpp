@@ -45,20 +45,9 @@ std::string describe(const Rules &rules) {
     return out.str();
 }
 
-Rules daemon_rules() {
-    Rules rules;
-    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e)) {
-        Key key;
-        std::memcpy(key.server.data(), &e->server_ip, 4);
-        std::memcpy(key.mac.data(), e->client_mac, 6);
-        rules[key] = e->portlist;
-    }
-    return rules;
-}
-
 // The daemon's configuration: its rules and its enabled ports.
 std::string configuration() {
-    return describe(daemon_rules()) + "enabled: " + sim::port_text(dhcpftr_cfg_portlist_db);
+    return describe(harness::stored_rules()) + "enabled: " + sim::port_text(dhcpftr_cfg_portlist_db);
 }
 
 // Ports that may hold configuration where the check would otherwise forbid it, by where they may hold it.
@@ -112,7 +101,7 @@ protected:
     // The number of places a port is configured in: the enabled-port list and each rule holding it.
     static int places(const std::string &name) {
         int count = enabled(name);
-        for (const auto &[key, ports] : daemon_rules())
+        for (const auto &[key, ports] : harness::stored_rules())
             count += PORTLIST_chk_port_exist(&ports, lport_of(name));
         return count;
     }
@@ -322,7 +311,7 @@ protected:
     // The checks after every step, as the file's heading lists them.
     void check() {
         sim::kernel::Tables kernel = sim::kernel::tables();
-        Rules rules = daemon_rules();
+        Rules rules = harness::stored_rules();
         ASSERT_EQ(describe(rules), describe(kernel.rules)) << "the daemon's rules are the kernel filter's";
         ASSERT_EQ(sim::port_text(dhcpftr_cfg_portlist_db), sim::port_text(kernel.enabled))
             << "the daemon's enabled ports are the kernel filter's";

@@ -153,6 +153,40 @@ int dhcpftr_nsm_vr_if_del(struct interface *ifp)
 }
 
 /*
+ * Sends the aggregate's enabling (lport agg) to the kernel filter again when it is enabled; a failure is
+ * logged under the caller's name. The enabled-port list is not changed either way.
+ */
+static void _dhcpftr_resend_agg_enabling(const char *caller, uint32_t agg, const char *agg_name)
+{
+    PORTLIST_T ports;
+    int32_t result = 0;
+
+    if (!PORTLIST_chk_port_exist(&dhcpftr_cfg_portlist_db, agg))
+        return;
+    _dhcpftr_single_port(&ports, agg);
+    Dhcpftr_DB_Update_Ports_to_K(&ports, &result);
+    if (result != DHCPFTR_RET_OK)
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
+                 "%s [%d]: Update enabled portlist for %s failed, status code %d\n", caller, __LINE__, agg_name,
+                 result);
+}
+
+/* Sends the aggregate's port (lport agg) of one rule to the kernel filter again and logs the result under
+ * the caller's name. */
+static void _dhcpftr_resend_agg_rule(const char *caller, DHCPFTR_PERMIT_RULE_ENTRY_T *rule, uint32_t agg,
+                                     const char *agg_name)
+{
+    DHCPFTR_PERMIT_RULE_ENTRY_T entry;
+    int32_t result = 0;
+
+    _dhcpftr_work_entry(&entry, rule->server_ip, rule->client_mac, agg);
+    Dhcpftr_DB_Update_Rule(&entry, &result);
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
+             "%s [%d]: Update %s for key {%r,%02X:%02X:%02X:%02X:%02X:%02X}, ret %d\n", caller, __LINE__, agg_name,
+             &entry.server_ip, DHCPFTR_MAC_ARGS(entry.client_mac), result);
+}
+
+/*
  * A port joined an aggregate: the member loses its own screening (its enabling, its place in every rule) and
  * the aggregate's enabling and every rule holding the aggregate are sent again, in that order, rule by rule
  * in key order. member_ifindex is the port, agg_name the aggregate's interface name; info is not used.
@@ -183,16 +217,8 @@ int Dhcpftr_Nsm_Recv_Cfg_LACP_Group_Member_Add(uint32_t member_ifindex, char *ag
                      "%s [%d]: Remove enabled portlist for %s failed, status code %d\n", __func__, __LINE__,
                      agg_name, result);
     }
-    if (PORTLIST_chk_port_exist(&dhcpftr_cfg_portlist_db, agg)) {
-        _dhcpftr_single_port(&ports, agg);
-        Dhcpftr_DB_Update_Ports_to_K(&ports, &result);
-        if (result != DHCPFTR_RET_OK)
-            qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
-                     "%s [%d]: Update enabled portlist for %s failed, status code %d\n", __func__, __LINE__,
-                     agg_name, result);
-    }
+    _dhcpftr_resend_agg_enabling(__func__, agg, agg_name);
 
-    result = 0;
     if (Dhcpftr_DB_is_empty())
         return 0;
     for (rule = Dhcpftr_DB_Get_First_Rule(); rule != 0; rule = next) {
@@ -207,13 +233,8 @@ int Dhcpftr_Nsm_Recv_Cfg_LACP_Group_Member_Add(uint32_t member_ifindex, char *ag
                      "%s [%d]: flush port %d for key {%r,%02X:%02X:%02X:%02X:%02X:%02X}, ret %d\n", __func__,
                      __LINE__, (int)member_ifindex, &entry.server_ip, DHCPFTR_MAC_ARGS(entry.client_mac), result);
         }
-        if (holds_agg) {
-            _dhcpftr_work_entry(&entry, rule->server_ip, rule->client_mac, agg);
-            Dhcpftr_DB_Update_Rule(&entry, &result);
-            qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
-                     "%s [%d]: Update %s for key {%r,%02X:%02X:%02X:%02X:%02X:%02X}, ret %d\n", __func__, __LINE__,
-                     agg_name, &entry.server_ip, DHCPFTR_MAC_ARGS(entry.client_mac), result);
-        }
+        if (holds_agg)
+            _dhcpftr_resend_agg_rule(__func__, rule, agg, agg_name);
     }
     return 0;
 }
@@ -225,34 +246,17 @@ int Dhcpftr_Nsm_Recv_Cfg_LACP_Group_Member_Add(uint32_t member_ifindex, char *ag
 int Dhcpftr_Nsm_Recv_Cfg_LACP_Group_Member_Del(uint32_t member_ifindex, char *agg_name, uint32_t info)
 {
     DHCPFTR_PERMIT_RULE_ENTRY_T *rule;
-    DHCPFTR_PERMIT_RULE_ENTRY_T entry;
-    PORTLIST_T ports;
-    int32_t result = 0;
     uint32_t agg;
 
     (void)member_ifindex;
     (void)info;
     agg = if_ifindex_to_st_lport(if_utl_ifname_to_ifindex(agg_name));
-    if (PORTLIST_chk_port_exist(&dhcpftr_cfg_portlist_db, agg)) {
-        _dhcpftr_single_port(&ports, agg);
-        Dhcpftr_DB_Update_Ports_to_K(&ports, &result);
-        if (result != DHCPFTR_RET_OK)
-            qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
-                     "%s [%d]: Update enabled portlist for %s failed, status code %d\n", __func__, __LINE__,
-                     agg_name, result);
-    }
-
-    result = 0;
+    _dhcpftr_resend_agg_enabling(__func__, agg, agg_name);
     if (Dhcpftr_DB_is_empty())
         return 0;
     for (rule = Dhcpftr_DB_Get_First_Rule(); rule != 0; rule = Dhcpftr_DB_Get_Next_Rule(rule)) {
-        if (!PORTLIST_chk_port_exist(&rule->portlist, agg))
-            continue;
-        _dhcpftr_work_entry(&entry, rule->server_ip, rule->client_mac, agg);
-        Dhcpftr_DB_Update_Rule(&entry, &result);
-        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
-                 "%s [%d]: Update %s for key {%r,%02X:%02X:%02X:%02X:%02X:%02X}, ret %d\n", __func__, __LINE__,
-                 agg_name, &entry.server_ip, DHCPFTR_MAC_ARGS(entry.client_mac), result);
+        if (PORTLIST_chk_port_exist(&rule->portlist, agg))
+            _dhcpftr_resend_agg_rule(__func__, rule, agg, agg_name);
     }
     return 0;
 }
