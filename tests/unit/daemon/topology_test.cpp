@@ -137,9 +137,9 @@ TEST_F(Topology, IfindexesOutsidePortsAndTrunksAreIgnored) {
 TEST_F(Topology, AddOfAPresentPortAndDeleteOfAnAbsentOne) {
     sim::procm::set_ready(0);
     PORTLIST_set_port(&should_update_port, kTrunk1Lport);
-    DHCPFTR_PENDING_RULE_T *key = new DHCPFTR_PENDING_RULE_T{};  // the list owns and frees it
-    key->server_ip = rule("10.1.1.1").server_ip;
-    _dhcpftr_add_list_first(0, key);
+    DHCPFTR_PENDING_RULE_T key{};  // copied into the list
+    key.server_ip = rule("10.1.1.1").server_ip;
+    _dhcpftr_add_list_first(0, &key);
     interface trunk = record("port-channel1", 5761);
     EXPECT_EQ(dhcpftr_nsm_vr_if_add(&trunk), 0);
     EXPECT_THAT(topology_log(), ElementsAre("103 0 dhcpftr_nsm_vr_if_add [#]: port port-channel1 already existed\n\n"));
