@@ -114,11 +114,7 @@ uint64_t kernel_received() { return sim::kernel::counters().received; }
 void boot_switch_once() {
     static const bool booted = [] {
         QV_INIT_T *rec = QV_INIT_alloc();
-        rec->module_id = DHCPFTR_MODULE_ID;
-        rec->flag = 1;
-        rec->cli_init = Dhcpftr_CLI_Init;
-        rec->nsm_init = NSM_USER_Init_Nsm_Client;
-        rec->mod_init = Dhcpftr_Init;
+        _dhcpftr_fill_init_record(rec);
         return sim::framework::boot(rec, {});
     }();
     (void)booted;

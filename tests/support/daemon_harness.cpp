@@ -16,11 +16,7 @@ namespace harness {
 
 QV_INIT_T *daemon_record() {
     QV_INIT_T *rec = QV_INIT_alloc();
-    rec->module_id = DHCPFTR_MODULE_ID;
-    rec->flag = 1;
-    rec->cli_init = Dhcpftr_CLI_Init;
-    rec->nsm_init = NSM_USER_Init_Nsm_Client;
-    rec->mod_init = Dhcpftr_Init;
+    _dhcpftr_fill_init_record(rec);
     return rec;
 }
 

@@ -168,20 +168,6 @@ std::vector<std::string> joined(std::vector<std::string> a, const std::vector<st
     return a;
 }
 
-TEST_F(ChassisTopology, TheStateByteChangesBeforeTheNotificationThatReportsIt) {
-    EXPECT_EQ(chassis.join("port-channel2", "eth3.1"), "");
-    EXPECT_EQ(state("eth3.1"), IF_STATE_TRUNK_MEMBER);
-    EXPECT_EQ(chassis.trunk_of("eth3.1"), "port-channel2");
-    EXPECT_EQ(chassis.notify("port-channel2", "eth3.1", 7), "");
-    EXPECT_EQ(chassis.trunk_of("eth3.1"), "port-channel2") << "a notification alone changes nothing";
-    EXPECT_EQ(chassis.leave("port-channel2", "eth3.1"), "");
-    EXPECT_EQ(state("eth3.1"), IF_STATE_PRESENT);
-    EXPECT_THAT(chassis.members("port-channel2"), IsEmpty());
-    EXPECT_THAT(harness::chassis_events(),
-                ElementsAre("lacp port-channel2 5762 eth3.1 1, state 2", "lacp port-channel2 5762 eth3.1 7, state 2",
-                            "lacp port-channel2 5762 eth3.1 0, state 0"));
-}
-
 TEST_F(ChassisTopology, DeletingAMemberOrATrunkEndsTheMembershipFirst) {
     for (const char *port : {"eth1.1", "eth1.2"})
         ASSERT_EQ(chassis.join("port-channel1", port), "");

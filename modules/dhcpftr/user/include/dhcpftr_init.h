@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "nsm_client.h"
+#include "qv_init.h"
 
 /* NSM registration data. */
 extern uint32_t myProtoInfo;
@@ -19,5 +20,6 @@ int Dhcpftr_Init(uint32_t arg1, uint32_t arg2);
 int NSM_USER_Init_Nsm_Client(uint32_t arg);
 int Dhcpftr_Nsm_Init(struct nsm_globals *ng);
 int DHCPFTR_Get_Reboot_Ready(void);
+void _dhcpftr_fill_init_record(QV_INIT_T *rec);
 
 #endif

@@ -7,6 +7,7 @@
  */
 #include "dhcpftr_init.h"
 
+#include "dhcpftr_cli.h"
 #include "dhcpftr_db.h"
 #include "dhcpftr_defs.h"
 #include "dhcpftr_nsm.h"
@@ -15,6 +16,9 @@
 #include "nsm_client.h"
 #include "procm.h"
 #include "qvlog.h"
+
+/* Framework flag set in the start-up record. */
+#define DHCPFTR_QV_INIT_FLAG 1
 
 /* NSM services the daemon subscribes to. */
 #define DHCPFTR_NSM_SERVICE_FIRST 0
@@ -90,4 +94,15 @@ int DHCPFTR_Get_Reboot_Ready(void)
 
     PROCM_Get_System_Ready(&ready);
     return ready;
+}
+
+/* Fills the start-up record with the daemon's module id, flag and its three entry points; the framework's
+ * own words are left as they are. */
+void _dhcpftr_fill_init_record(QV_INIT_T *rec)
+{
+    rec->module_id = DHCPFTR_MODULE_ID;
+    rec->flag = DHCPFTR_QV_INIT_FLAG;
+    rec->cli_init = Dhcpftr_CLI_Init;
+    rec->nsm_init = NSM_USER_Init_Nsm_Client;
+    rec->mod_init = Dhcpftr_Init;
 }
