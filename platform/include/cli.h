@@ -81,7 +81,8 @@ int cli_get_ifmode(const char *ifname);
 /* 1 when text is no MAC address; otherwise 0 with *format set: 1 six colon-separated pairs, 2 three
  * dot-separated groups of four, 3 six hyphen-separated pairs, 4 twelve digits. */
 int cli_mac_address_is_valid(const char *text, int *format);
-/* The value of a number; *status is negative when text is no number. */
+/* The value of a number: decimal from -2147483648 to 4294967295, or "0x" and up to 8 hex digits; values
+ * above 2147483647 come back as the int of the same 32 bits. *status is negative when text is no number. */
 int cmd_str2int(const char *text, int *status);
 
 PLATFORM_END_DECLS

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "chassis/chassis_commands.h"
@@ -11,6 +12,7 @@
 #include "qvlog.h"
 #include "services/sim_services.h"
 #include "shell/sim_shell.h"
+#include "snmp/sim_agent.h"
 
 namespace sim::framework {
 namespace {
@@ -115,7 +117,18 @@ bool boot(QV_INIT_T *rec, const Options &options) {
     return true;
 }
 
-int run_console(const Options &options) { return shell::run_console(options); }
+int run_console(const Options &options) {
+    if (options.agentx.empty())
+        return shell::run_console(options);
+    std::string error;
+    std::unique_ptr<snmp::Agent> agent = snmp::Agent::start(options.agentx, error);
+    if (!agent) {
+        std::fprintf(stderr, "dhcpftr: no SNMP agent: %s\n", error.c_str());
+        return 2;
+    }
+    loop::Source *const others[] = {agent.get()};
+    return shell::run_console(options, others);
+}
 
 }  // namespace sim::framework
 

@@ -22,12 +22,13 @@ bool parse_int(const std::string &text, int lo, int hi, int &out) {
 
 std::string usage() {
     return "usage: dhcpftr [--help] [--batch] [--startup-config FILE] [--level N] [--log-level N]\n"
-           "               [--log-file FILE|-|syslog]\n"
+           "               [--log-file FILE|-|syslog] [--agentx SOCKET]\n"
            "  --batch               read commands from standard input, print only their output\n"
            "  --startup-config FILE replay FILE at boot; 'write memory' saves to it\n"
            "  --level N             privilege level of the session (1-20, default 2)\n"
            "  --log-level N         lowest log level written (default 0: all)\n"
-           "  --log-file FILE       write the log to FILE, '-' for standard error, 'syslog' for syslog\n";
+           "  --log-file FILE       write the log to FILE, '-' for standard error, 'syslog' for syslog\n"
+           "  --agentx SOCKET       serve SNMP as an AgentX subagent of the master agent at SOCKET\n";
 }
 
 std::variant<Options, std::string> parse_options(const std::vector<std::string> &args) {
@@ -57,6 +58,9 @@ std::variant<Options, std::string> parse_options(const std::vector<std::string> 
         } else if (arg == "--log-file") {
             if (!value(options.log_file) || options.log_file.empty())
                 return "--log-file needs a file name, '-' or 'syslog'";
+        } else if (arg == "--agentx") {
+            if (!value(options.agentx) || options.agentx.empty())
+                return "--agentx needs the path of a master agent's AgentX socket";
         } else {
             return "unknown option '" + arg + "'";
         }

@@ -21,6 +21,7 @@ struct Options {
     int level = 2;               // --level N: privilege level of the session
     int log_level = 0;           // --log-level N: lowest level logged
     std::string log_file;        // --log-file FILE|-|syslog ("" = no log output)
+    std::string agentx;          // --agentx SOCKET: the SNMP agent's master ("" = no SNMP)
     bool help = false;           // --help: print the usage and stop
 };
 
@@ -38,7 +39,8 @@ qv_init_ctx *context();
 
 // Runs the boot for a filled start-up record. False when the record is unusable.
 bool boot(QV_INIT_T *rec, const Options &options);
-// Runs the shell's console (sim::shell::run_console); returns the process's exit status.
+// Runs the main loop: the shell's console (sim::shell::run_console) and, with options.agentx, the SNMP
+// agent. Returns the process's exit status.
 int run_console(const Options &options);
 
 // The values QV_INIT_alloc put in the words a daemon does not set.

@@ -98,21 +98,31 @@ int cmd_str2int(const char *text, int *status) {
     bool negative = false;
     if (*p == '+' || *p == '-')
         negative = *p++ == '-';
+    // Hexadecimal "0x..." (no sign) or decimal; either way the 32 bits of the value, so that a word whose most
+    // significant bit is set can be written as 0x80000000 or 2147483648 as well as -2147483648.
+    const bool hex = !negative && p == text && (p[0] == '0' && (p[1] == 'x' || p[1] == 'X'));
+    if (hex)
+        p += 2;
     if (*p == '\0')
         return fail();
     const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
-                                   : std::numeric_limits<int32_t>::max();
+                                   : std::numeric_limits<uint32_t>::max();
     int64_t value = 0;
     for (; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9')
+        int digit;
+        if (*p >= '0' && *p <= '9')
+            digit = *p - '0';
+        else if (hex && is_hex(*p))
+            digit = (*p | 0x20) - 'a' + 10;
+        else
             return fail();
-        value = value * 10 + (*p - '0');
+        value = value * (hex ? 16 : 10) + digit;
         if (value > limit)
             return fail();
     }
     if (status != nullptr)
         *status = 0;
-    return static_cast<int>(negative ? -value : value);
+    return static_cast<int>(static_cast<uint32_t>(negative ? -value : value));
 }
 
 }  // extern "C"

@@ -1,12 +1,16 @@
-// The consoles of the shell: lines from a stream (batch, or plain lines with the prompt), GNU readline on a
-// terminal, and the replay of the startup-configuration file at boot.
+// The consoles of the shell: lines from a descriptor (batch, or plain lines with the prompt), GNU readline on
+// a terminal, both served by the main loop together with its other sources, and the replay of the
+// startup-configuration file at boot.
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "shell/sim_shell.h"
@@ -37,10 +41,71 @@ bool is_blank_or_comment(const std::string &line) {
     return first == std::string::npos || line[first] == '!';
 }
 
+// The lines of a descriptor, read as they arrive and run one by one.
+class LineConsole : public loop::Source {
+public:
+    LineConsole(Session &session, int fd, bool prompt) : session_(session), fd_(fd), prompt_(prompt) {}
+
+    void prepare(loop::Wait &wait) override {
+        show_prompt();
+        wait.fds.push_back(fd_);
+    }
+
+    void dispatch(const std::vector<int> &ready) override {
+        if (ready.empty())
+            return;
+        char chunk[4096];
+        const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (n <= 0) {
+            // The end of input: a last line without its newline still runs.
+            if (!pending_.empty())
+                run(std::exchange(pending_, {}));
+            ended_ = true;
+            return;
+        }
+        pending_.append(chunk, static_cast<std::size_t>(n));
+        std::size_t newline;
+        while (!done() && (newline = pending_.find('\n')) != std::string::npos) {
+            std::string line = pending_.substr(0, newline);
+            pending_.erase(0, newline + 1);
+            run(std::move(line));
+        }
+    }
+
+    bool done() const override { return ended_ || session_.ended(); }
+
+private:
+    void show_prompt() {
+        if (!prompt_ || prompted_)
+            return;
+        session_.out().write(session_.prompt() + " ");
+        session_.out().flush();
+        prompted_ = true;
+    }
+
+    void run(std::string line) {
+        show_prompt();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        session_.process(line);
+        prompted_ = false;
+    }
+
+    Session &session_;
+    int fd_;
+    bool prompt_;
+    bool prompted_ = false;
+    bool ended_ = false;
+    std::string pending_;
+};
+
 #if SIM_HAVE_READLINE
 
-// The session that readline's completion and help keys work on while run_readline runs.
+// The session that readline's callbacks work on while the terminal console runs.
 Session *g_session = nullptr;
+bool g_input_ended = false;
 
 // readline's generator of completions: the session's completions of the line up to the cursor.
 char *next_completion(const char *, int state) {
@@ -70,56 +135,70 @@ int show_help(int, int) {
     return 0;
 }
 
-int run_readline(Session &session) {
-    g_session = &session;
-    rl_readline_name = "dhcpftr";
-    rl_attempted_completion_function = complete_word;
-    rl_completer_word_break_characters = " \t";
-    rl_variable_bind("show-all-if-ambiguous", "on");
-    rl_bind_key('?', show_help);
-    while (!session.ended()) {
-        const std::string prompt = session.prompt() + " ";
-        char *raw = readline(prompt.c_str());
-        if (raw == nullptr) {
-            std::fputc('\n', stdout);
-            break;
-        }
-        std::string line(raw);
-        std::free(raw);
-        if (!is_blank_or_comment(line))
-            add_history(line.c_str());
-        session.process(line);
+std::string prompt_of(const Session &session) { return session.prompt() + " "; }
+
+// A whole line typed (null at the end of input): runs it and shows the prompt of the mode it leaves.
+void on_line(char *raw) {
+    if (raw == nullptr) {
+        std::fputc('\n', stdout);
+        g_input_ended = true;
+        return;
     }
-    g_session = nullptr;
-    return 0;
+    std::string line(raw);
+    std::free(raw);
+    if (!is_blank_or_comment(line))
+        add_history(line.c_str());
+    g_session->process(line);
+    rl_set_prompt(prompt_of(*g_session).c_str());
 }
+
+// The terminal, read a key at a time with GNU readline, so the loop serves its other sources meanwhile.
+class ReadlineConsole : public loop::Source {
+public:
+    explicit ReadlineConsole(Session &session) {
+        g_session = &session;
+        g_input_ended = false;
+        rl_readline_name = "dhcpftr";
+        rl_attempted_completion_function = complete_word;
+        rl_completer_word_break_characters = const_cast<char *>(" \t");
+        rl_variable_bind("show-all-if-ambiguous", "on");
+        rl_bind_key('?', show_help);
+        rl_callback_handler_install(prompt_of(session).c_str(), on_line);
+    }
+    ~ReadlineConsole() override {
+        rl_callback_handler_remove();
+        g_session = nullptr;
+    }
+    ReadlineConsole(const ReadlineConsole &) = delete;
+    ReadlineConsole &operator=(const ReadlineConsole &) = delete;
+
+    void prepare(loop::Wait &wait) override { wait.fds.push_back(STDIN_FILENO); }
+    void dispatch(const std::vector<int> &ready) override {
+        if (!ready.empty())
+            rl_callback_read_char();
+    }
+    bool done() const override { return g_input_ended || g_session->ended(); }
+};
 
 #endif
 
 }  // namespace
 
-int run_lines(Session &session, std::FILE *in, bool prompt) {
-    std::string line;
-    while (!session.ended()) {
-        if (prompt) {
-            session.out().write(session.prompt() + " ");
-            session.out().flush();
-        }
-        if (!read_line(in, line))
-            break;
-        session.process(line);
-    }
-    return 0;
+int run_lines(Session &session, int fd, bool prompt, std::span<loop::Source *const> others) {
+    LineConsole console(session, fd, prompt);
+    return loop::run(console, others) ? 0 : 1;
 }
 
-int run_console(const framework::Options &options) {
+int run_console(const framework::Options &options, std::span<loop::Source *const> others) {
     StreamOutput out(stdout);
     Session session(*tree(), out, {options.level, EXEC_MODE, options.startup_config});
 #if SIM_HAVE_READLINE
-    if (!options.batch && ::isatty(STDIN_FILENO) != 0)
-        return run_readline(session);
+    if (!options.batch && ::isatty(STDIN_FILENO) != 0) {
+        ReadlineConsole console(session);
+        return loop::run(console, others) ? 0 : 1;
+    }
 #endif
-    return run_lines(session, stdin, !options.batch);
+    return run_lines(session, STDIN_FILENO, !options.batch, others);
 }
 
 Replay replay(cli_tree &tree, const std::string &path, std::FILE *err) {

@@ -3,6 +3,7 @@
 
 #include "format/sim_format.h"
 #include "shell/sim_shell.h"
+#include "snmp/sim_snmp.h"
 
 namespace sim::shell {
 namespace {
@@ -252,7 +253,11 @@ std::pair<std::vector<std::string>, std::optional<std::string>> split_partial(st
 
 Session::Session(cli_tree &tree, Output &out, SessionSettings settings)
     : tree_(tree), out_(out), settings_(std::move(settings)),
-      mode_(tree.mode(settings_.mode) != nullptr ? settings_.mode : EXEC_MODE), ctx_(make_context(out, mode_)) {}
+      mode_(tree.mode(settings_.mode) != nullptr ? settings_.mode : EXEC_MODE), ctx_(make_context(out, mode_)) {
+    // The SNMP bridge's commands are at the highest level: a session that may run them prints their values.
+    if (settings_.level >= CLI_PRIVILEGE_MAX)
+        ctx_.table_out = snmp::plain_table_out;
+}
 
 std::string Session::prompt() const {
     const Mode *m = tree_.mode(mode_);

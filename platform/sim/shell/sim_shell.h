@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,6 +21,7 @@
 
 #include "cli.h"
 #include "init/sim_framework.h"
+#include "loop/sim_loop.h"
 #include "shell/syntax.h"
 
 namespace sim::shell {
@@ -219,16 +221,17 @@ private:
     cli ctx_;
 };
 
-// Reads lines from in and runs each through session.process until in ends or the session ends; with prompt,
-// writes the mode's prompt and a blank to the session's output before each line. A "\r" before the end of a
-// line is dropped. Returns 0.
-int run_lines(Session &session, std::FILE *in, bool prompt);
+// Reads lines from the descriptor fd and runs each through session.process until fd ends or the session ends,
+// while the main loop serves the other sources too; with prompt, writes the mode's prompt and a blank to the
+// session's output before each line. A "\r" before the end of a line is dropped. Returns 0 (1 when waiting
+// failed).
+int run_lines(Session &session, int fd, bool prompt, std::span<loop::Source *const> others = {});
 
-// Runs the console of the process after boot: with options.batch the lines of standard input; otherwise, on
-// a terminal, GNU readline (when built with it), or plain lines with the prompt. The session runs at
-// options.level in the EXEC mode and "write memory" saves to options.startup_config. Returns the process's
-// exit status (0).
-int run_console(const framework::Options &options);
+// Runs the console of the process after boot, serving the other sources of the main loop as well: with
+// options.batch the lines of standard input; otherwise, on a terminal, GNU readline (when built with it), or
+// plain lines with the prompt. The session runs at options.level in the EXEC mode and "write memory" saves to
+// options.startup_config. Returns the process's exit status (0, or 1 when waiting failed).
+int run_console(const framework::Options &options, std::span<loop::Source *const> others = {});
 
 enum class Replay { replayed, missing, unreadable };
 

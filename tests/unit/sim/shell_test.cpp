@@ -401,9 +401,11 @@ TEST(ShellCalls, NumbersOfText) {
     } cases[] = {
         {"0", 0, 0},           {"42", 42, 0},         {"+7", 7, 0},          {"-7", -7, 0},
         {"007", 7, 0},         {"2147483647", 2147483647, 0}, {"-2147483648", -2147483647 - 1, 0},
-        {"2147483648", 0, -1}, {"-2147483649", 0, -1}, {"99999999999999999999", 0, -1},
+        {"2147483648", -2147483647 - 1, 0},     {"4294967295", -1, 0},  {"0x80000000", -2147483647 - 1, 0},
+        {"0XfF", 255, 0},      {"0x0", 0, 0},         {"4294967296", 0, -1}, {"0x100000000", 0, -1},
+        {"-2147483649", 0, -1}, {"99999999999999999999", 0, -1}, {"0x", 0, -1}, {"-0x1", 0, -1},
         {"", 0, -1},           {"-", 0, -1},          {"+", 0, -1},          {"12a", 0, -1},
-        {" 1", 0, -1},         {"1 ", 0, -1},         {"0x10", 0, -1},       {"--1", 0, -1},
+        {" 1", 0, -1},         {"1 ", 0, -1},         {"0x1g", 0, -1},       {"--1", 0, -1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -418,11 +420,13 @@ TEST(ShellCalls, NumbersOfText) {
 // The plain console writes the prompt before each line and stops at "exit"; "?" lines show help.
 TEST_F(Shell, PlainConsolePromptsAndStopsAtExit) {
     const char input[] = "conf t\r\nroute ?\nexit\nexit\nconfigure terminal\n";
-    std::FILE *in = fmemopen(const_cast<char *>(input), sizeof input - 1, "r");
-    ASSERT_NE(in, nullptr);
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    ASSERT_EQ(::write(pipe_fds[1], input, sizeof input - 1), static_cast<ssize_t>(sizeof input - 1));
+    ::close(pipe_fds[1]);
     Session &s = open();
-    EXPECT_EQ(sim::shell::run_lines(s, in, true), 0);
-    std::fclose(in);
+    EXPECT_EQ(sim::shell::run_lines(s, pipe_fds[0], true), 0);
+    ::close(pipe_fds[0]);
     EXPECT_EQ(out_.take(), "switch# switch(config)#   A.B.C.D                01\n"
                            "  WORD                   01\n"
                            "switch(config)# switch# ");

@@ -1,0 +1,40 @@
+// The process's main loop: one thread waits on standard input and on every other source of work (the SNMP
+// agent's sockets and timers) together, and hands each what is ready, one at a time. The daemon therefore
+// sees one command or request at a time, whichever source it comes from.
+#pragma once
+
+#include <span>
+#include <vector>
+
+namespace sim::loop {
+
+// What the loop waits for on behalf of the sources: descriptors to become readable, and at most a timeout.
+struct Wait {
+    std::vector<int> fds;
+    int timeout_ms = -1;  // -1: no timeout
+
+    // Shortens the timeout to ms (when ms is not negative).
+    void at_most(int ms) {
+        if (ms >= 0 && (timeout_ms < 0 || ms < timeout_ms))
+            timeout_ms = ms;
+    }
+};
+
+// A source of work for the loop.
+class Source {
+public:
+    virtual ~Source() = default;
+    // Adds the descriptors it waits on to wait, and shortens the timeout to its next deadline.
+    virtual void prepare(Wait &wait) = 0;
+    // Does the work that is ready: ready holds those of its descriptors that are readable (none when the
+    // loop woke for a timeout or for another source).
+    virtual void dispatch(const std::vector<int> &ready) = 0;
+    // True when the source has ended; the loop ends with its main source.
+    virtual bool done() const { return false; }
+};
+
+// Runs until main is done, serving main and the others. Returns false when waiting failed (then the reason is
+// on standard error).
+bool run(Source &main, std::span<Source *const> others = {});
+
+}  // namespace sim::loop

@@ -1,0 +1,761 @@
+// The AgentX subagent (sim_agent.h): DHCPFTR-MIB's objects answered through the bridge commands.
+#include "snmp/sim_agent.h"
+
+#if SIM_HAVE_NETSNMP
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/agent/net-snmp-agent-includes.h>
+#include <net-snmp/library/large_fd_set.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <utility>
+
+#include "format/sim_format.h"
+#include "if_table.h"
+#include "qvlog.h"
+#include "snmp/sim_snmp.h"
+
+namespace sim::snmp {
+namespace {
+
+constexpr int kLogModule = 2;
+constexpr char kName[] = "dhcpftr";
+
+using Oid = std::vector<oid>;
+
+// The objects of the module, in OID order, relative to dhcpftrObjects.
+enum class Table { scalars, permit, port };
+
+struct Object {
+    Oid suffix;
+    Table table;
+    int32_t column;  // the column of the bridge's values (for the scalars: 1 trap/log state, 2 duration)
+    u_char type;
+};
+
+const Object kObjects[] = {
+    {{1}, Table::scalars, 1, ASN_INTEGER},        // dhcpftrTrapLogState
+    {{2}, Table::scalars, 2, ASN_UNSIGNED},       // dhcpftrSuppressDuration
+    {{3, 1, 3}, Table::permit, 3, ASN_OCTET_STR}, // dhcpftrPermitPorts
+    {{3, 1, 4}, Table::permit, 4, ASN_INTEGER},   // dhcpftrPermitStatus
+    {{4, 1, 2}, Table::port, 2, ASN_INTEGER},     // dhcpftrPortStatus
+};
+
+// Values of the objects.
+constexpr long kTrapEnabled = 1;
+constexpr long kTrapDisabled = 2;
+constexpr unsigned long kMinDuration = 1;
+constexpr unsigned long kMaxDuration = 30;
+constexpr std::size_t kPortListOctets = 96;
+constexpr long kRowActive = 1;
+constexpr long kRowCreateAndGo = 4;
+constexpr long kRowDestroy = 6;
+
+// Indexes: a permit rule's is its server address and client MAC (10 sub-identifiers of 0-255), a port's its
+// ifindex. The switch's ports and trunks have the ifindexes 5121 to 5888.
+using PermitKey = std::array<uint8_t, 10>;
+constexpr oid kMaxIfindex = 2147483647;
+constexpr uint32_t kFirstIfindex = 5121;
+constexpr uint32_t kLastIfindex = 5888;
+
+Oid g_objects;  // dhcpftrObjects
+
+void log_line(int level, const std::string &text) {
+    qvprintf(kLogModule, 0, level, QVLOG_FLAG_NEW_LINE, "snmp: %s\n", text.c_str());
+}
+
+// ---- Reading through the bridge
+
+std::string permit_words(const PermitKey &key) {
+    return format("%u.%u.%u.%u %02X:%02X:%02X:%02X:%02X:%02X", key[0], key[1], key[2], key[3], key[4], key[5],
+                  key[6], key[7], key[8], key[9]);
+}
+
+std::optional<Row> first_row(Reply reply) {
+    if (reply.rows.empty())
+        return std::nullopt;
+    return std::move(reply.rows.front());
+}
+
+std::optional<Row> permit_row(const PermitKey &key, Walk walk) {
+    return first_row(run("show ip dhcp screening snmp " + permit_words(key), EXEC_MODE, walk));
+}
+
+std::optional<Row> port_row(uint32_t ifindex, Walk walk) {
+    return first_row(run("show ip dhcp screening snmp ports " + std::to_string(ifindex), EXEC_MODE, walk));
+}
+
+std::vector<Value> scalar_values() { return run("show ip dhcp screening snmp", EXEC_MODE).scalars; }
+
+const Value *value_of(const std::vector<Value> &values, int32_t column) {
+    for (const Value &value : values)
+        if (value.column == column)
+            return &value;
+    return nullptr;
+}
+
+PermitKey permit_key_of(const Row &row) {
+    PermitKey key{};
+    std::copy_n(row.key.begin(), std::min(row.key.size(), key.size()), key.begin());
+    return key;
+}
+
+uint32_t ifindex_of(const Row &row) {
+    uint32_t ifindex = 0;
+    for (std::size_t i = 0; i < 4 && i < row.key.size(); ++i)
+        ifindex = ifindex << 8 | row.key[i];
+    return ifindex;
+}
+
+// ---- OIDs
+
+Oid object_oid(const Object &object) {
+    Oid name = g_objects;
+    name.insert(name.end(), object.suffix.begin(), object.suffix.end());
+    return name;
+}
+
+bool starts_with(const oid *name, std::size_t length, const Oid &prefix) {
+    return length >= prefix.size() && std::equal(prefix.begin(), prefix.end(), name);
+}
+
+// The object whose OID begins name, and the rest of name after it.
+const Object *object_of(const oid *name, std::size_t length, Oid &rest) {
+    for (const Object &object : kObjects) {
+        Oid prefix = object_oid(object);
+        if (starts_with(name, length, prefix)) {
+            rest.assign(name + prefix.size(), name + length);
+            return &object;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<PermitKey> permit_index(const Oid &rest) {
+    if (rest.size() != PermitKey().size() || std::any_of(rest.begin(), rest.end(), [](oid s) { return s > 255; }))
+        return std::nullopt;
+    PermitKey key{};
+    std::copy(rest.begin(), rest.end(), key.begin());
+    return key;
+}
+
+std::optional<uint32_t> port_index(const Oid &rest) {
+    if (rest.size() != 1 || rest[0] < 1 || rest[0] > kMaxIfindex)
+        return std::nullopt;
+    return static_cast<uint32_t>(rest[0]);
+}
+
+// One instance of an object: its OID and value.
+struct Instance {
+    Oid name;
+    Value value;
+};
+
+std::optional<Instance> row_instance(const Object &object, const std::optional<Row> &row) {
+    if (!row)
+        return std::nullopt;
+    const Value *value = value_of(row->values, object.column);
+    if (value == nullptr)
+        return std::nullopt;
+    Instance instance{object_oid(object), *value};
+    if (object.table == Table::permit) {
+        const PermitKey key = permit_key_of(*row);
+        instance.name.insert(instance.name.end(), key.begin(), key.end());
+    } else {
+        instance.name.push_back(ifindex_of(*row));
+    }
+    return instance;
+}
+
+// The instance of object named by the rest of a GET's name, if it exists.
+std::optional<Instance> exact(const Object &object, const Oid &rest) {
+    switch (object.table) {
+    case Table::scalars: {
+        if (rest != Oid{0})
+            return std::nullopt;
+        std::vector<Value> values = scalar_values();
+        const Value *value = value_of(values, object.column);
+        if (value == nullptr)
+            return std::nullopt;
+        Oid name = object_oid(object);
+        name.push_back(0);
+        return Instance{name, *value};
+    }
+    case Table::permit:
+        if (auto key = permit_index(rest))
+            return row_instance(object, permit_row(*key, Walk::get));
+        return std::nullopt;
+    case Table::port:
+        if (auto ifindex = port_index(rest))
+            return row_instance(object, port_row(*ifindex, Walk::get));
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Subtracts one from a key read as one number; false when it is zero.
+bool decrement(PermitKey &key) {
+    for (std::size_t i = key.size(); i-- > 0;) {
+        if (key[i]-- != 0)
+            return true;
+    }
+    key.fill(0);
+    return false;
+}
+
+// The first instance of object whose index comes after rest (rest empty: the first instance). A permit
+// index is turned into the key after which the wanted rows lie, so that one get-next search finds the row.
+std::optional<Instance> after(const Object &object, const Oid &rest) {
+    switch (object.table) {
+    case Table::scalars:
+        return rest.empty() ? exact(object, Oid{0}) : std::nullopt;
+    case Table::permit: {
+        PermitKey key{};
+        bool inclusive = rest.size() < key.size();  // a shorter index comes before every row it begins
+        for (std::size_t i = 0; i < rest.size() && i < key.size(); ++i) {
+            if (rest[i] > 255) {
+                // No row has this sub-identifier: the rows wanted come after every key of the part before.
+                std::fill(key.begin() + static_cast<std::ptrdiff_t>(i), key.end(), 0xFF);
+                inclusive = false;
+                break;
+            }
+            key[i] = static_cast<uint8_t>(rest[i]);
+        }
+        // From a key of server address 0 the bridge walks from the first row, which no stored rule can
+        // precede; otherwise "at or after key" is "after key minus one".
+        if (inclusive)
+            decrement(key);
+        return row_instance(object, permit_row(key, Walk::next));
+    }
+    case Table::port: {
+        if (rest.empty() || rest[0] < kFirstIfindex)
+            return row_instance(object, port_row(0, Walk::next));
+        if (rest[0] >= kLastIfindex)
+            return std::nullopt;
+        return row_instance(object, port_row(static_cast<uint32_t>(rest[0]), Walk::next));
+    }
+    }
+    return std::nullopt;
+}
+
+// The first instance of the module whose OID comes after name.
+std::optional<Instance> next(const oid *name, std::size_t length) {
+    for (const Object &object : kObjects) {
+        const Oid prefix = object_oid(object);
+        std::optional<Instance> found;
+        if (starts_with(name, length, prefix))
+            found = after(object, Oid(name + prefix.size(), name + length));
+        else if (snmp_oid_compare(name, length, prefix.data(), prefix.size()) < 0)
+            found = after(object, {});
+        if (found)
+            return found;
+    }
+    return std::nullopt;
+}
+
+void set_value(netsnmp_variable_list *var, const Object &object, const Value &value) {
+    if (object.type == ASN_OCTET_STR) {
+        snmp_set_var_typed_value(var, ASN_OCTET_STR, value.octets.data(), value.octets.size());
+    } else if (object.type == ASN_UNSIGNED) {
+        const u_long number = static_cast<uint32_t>(value.number);
+        snmp_set_var_typed_value(var, ASN_UNSIGNED, &number, sizeof number);
+    } else {
+        const long number = value.number;
+        snmp_set_var_typed_value(var, ASN_INTEGER, &number, sizeof number);
+    }
+}
+
+void answer_get(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *request) {
+    netsnmp_variable_list *var = request->requestvb;
+    Oid rest;
+    const Object *object = object_of(var->name, var->name_length, rest);
+    if (object == nullptr) {
+        netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHOBJECT);
+        return;
+    }
+    if (auto instance = exact(*object, rest))
+        set_value(var, *object, instance->value);
+    else
+        netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHINSTANCE);
+}
+
+void answer_next(netsnmp_request_info *request) {
+    netsnmp_variable_list *var = request->requestvb;
+    std::optional<Instance> instance = next(var->name, var->name_length);
+    if (!instance)
+        return;  // nothing after it here: the agent goes on with the next subtree
+    Oid rest;
+    const Object *object = object_of(instance->name.data(), instance->name.size(), rest);
+    snmp_set_var_objid(var, instance->name.data(), instance->name.size());
+    set_value(var, *object, instance->value);
+}
+
+// ---- Changes
+
+// One row (or scalar) that a SET changes, with what the request asks of it and what the row was before.
+struct Change {
+    Table table = Table::scalars;
+    std::size_t request = 0;  // position of its first variable in the request
+    PermitKey key{};          // permit rows
+    uint32_t ifindex = 0;     // port rows
+    int32_t column = 0;       // scalars
+    std::optional<std::vector<uint8_t>> ports;
+    std::optional<long> status;
+    long number = 0;  // a scalar's new value
+
+    bool exists = false;  // read before the change
+    std::vector<uint8_t> old_ports;
+    long old_number = 0;
+};
+
+// The changes of one SET, kept from its first phase to its last. The undo lines are the commands that take
+// back what its action phase did, in the order done.
+struct Plan {
+    std::vector<Change> changes;
+    std::vector<std::pair<int, std::string>> undo;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+};
+
+std::map<long, Plan> g_plans;  // by transaction
+
+netsnmp_request_info *request_at(netsnmp_request_info *requests, std::size_t position) {
+    for (std::size_t i = 0; requests != nullptr && i < position; ++i)
+        requests = requests->next;
+    return requests;
+}
+
+std::string port_words(const std::vector<uint8_t> &octets) { return port_list_text(port_list_of(octets)); }
+
+std::vector<uint8_t> with_ports(std::vector<uint8_t> a, const std::vector<uint8_t> &b) {
+    a.resize(kPortListOctets);
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
+        a[i] |= b[i];
+    return a;
+}
+
+// The interface names of the ports of a port list, joined by ",": a range the operator's commands take.
+std::string port_names(const std::vector<uint8_t> &octets) {
+    std::string names;
+    for (std::size_t i = 0; i < octets.size() * 8; ++i) {
+        if ((octets[i / 8] & (0x80u >> (i % 8))) == 0)
+            continue;
+        char name[21] = {};
+        if (if_utl_ifindex_to_ifname(if_st_lport_to_ifindex(static_cast<uint32_t>(i + 1)), name) == -1)
+            continue;
+        names += (names.empty() ? "" : ",") + std::string(name);
+    }
+    return names;
+}
+
+std::string ifname_of(uint32_t ifindex) {
+    char name[21] = {};
+    if (if_utl_ifindex_to_ifname(ifindex, name) == -1)
+        return "";
+    return name;
+}
+
+// Reads a SET's variables into changes, one per row; the error of the first variable that cannot be set.
+int plan_changes(netsnmp_request_info *requests, Plan &plan, netsnmp_request_info *&failed) {
+    std::size_t position = 0;
+    for (netsnmp_request_info *request = requests; request != nullptr; request = request->next, ++position) {
+        failed = request;
+        netsnmp_variable_list *var = request->requestvb;
+        Oid rest;
+        const Object *object = object_of(var->name, var->name_length, rest);
+        if (object == nullptr)
+            return starts_with(var->name, var->name_length, g_objects) ? SNMP_ERR_NOTWRITABLE : SNMP_ERR_NOCREATION;
+        Change change;
+        change.table = object->table;
+        change.request = position;
+        switch (object->table) {
+        case Table::scalars:
+            if (rest != Oid{0})
+                return SNMP_ERR_NOCREATION;
+            change.column = object->column;
+            if (int error = netsnmp_check_vb_type(var, object->type); error != SNMP_ERR_NOERROR)
+                return error;
+            change.number = object->type == ASN_UNSIGNED ? static_cast<long>(*reinterpret_cast<u_long *>(var->val.integer))
+                                                         : *var->val.integer;
+            if (object->column == 1 && change.number != kTrapEnabled && change.number != kTrapDisabled)
+                return SNMP_ERR_WRONGVALUE;
+            if (object->column == 2 && (change.number < static_cast<long>(kMinDuration) ||
+                                        change.number > static_cast<long>(kMaxDuration)))
+                return SNMP_ERR_WRONGVALUE;
+            break;
+        case Table::permit:
+        case Table::port: {
+            if (object->table == Table::permit) {
+                auto key = permit_index(rest);
+                if (!key)
+                    return SNMP_ERR_NOCREATION;
+                change.key = *key;
+            } else {
+                auto ifindex = port_index(rest);
+                if (!ifindex)
+                    return SNMP_ERR_NOCREATION;
+                change.ifindex = *ifindex;
+            }
+            if (object->type == ASN_OCTET_STR) {
+                if (int error = netsnmp_check_vb_type_and_size(var, ASN_OCTET_STR, kPortListOctets);
+                    error != SNMP_ERR_NOERROR)
+                    return error;
+                change.ports = std::vector<uint8_t>(var->val.string, var->val.string + var->val_len);
+            } else {
+                if (int error = netsnmp_check_vb_type(var, ASN_INTEGER); error != SNMP_ERR_NOERROR)
+                    return error;
+                const long status = *var->val.integer;
+                if (status != kRowActive && status != kRowCreateAndGo && status != kRowDestroy)
+                    return SNMP_ERR_WRONGVALUE;
+                change.status = status;
+            }
+            break;
+        }
+        }
+        // Variables of one row make one change.
+        auto same_row = [&change](const Change &other) {
+            return other.table == change.table && other.table != Table::scalars && other.key == change.key &&
+                   other.ifindex == change.ifindex;
+        };
+        auto existing = std::find_if(plan.changes.begin(), plan.changes.end(), same_row);
+        if (existing == plan.changes.end()) {
+            plan.changes.push_back(std::move(change));
+        } else {
+            if (change.ports)
+                existing->ports = with_ports(existing->ports.value_or(std::vector<uint8_t>{}), *change.ports);
+            if (change.status) {
+                if (existing->status && *existing->status != *change.status)
+                    return SNMP_ERR_INCONSISTENTVALUE;
+                existing->status = change.status;
+            }
+        }
+    }
+    failed = nullptr;
+    return SNMP_ERR_NOERROR;
+}
+
+// Reads what a change is made to, and checks that it can be made: the error, or 0.
+int check_change(Change &change) {
+    switch (change.table) {
+    case Table::scalars: {
+        std::vector<Value> values = scalar_values();
+        const Value *value = value_of(values, change.column);
+        if (value == nullptr)
+            return SNMP_ERR_RESOURCEUNAVAILABLE;
+        change.old_number = value->number;
+        return SNMP_ERR_NOERROR;
+    }
+    case Table::permit: {
+        std::optional<Row> row = permit_row(change.key, Walk::get);
+        change.exists = row.has_value();
+        if (row)
+            if (const Value *ports = value_of(row->values, 3))
+                change.old_ports = ports->octets;
+        if (change.status == kRowDestroy)
+            return change.ports ? SNMP_ERR_INCONSISTENTVALUE : SNMP_ERR_NOERROR;
+        if (change.status == kRowCreateAndGo)
+            return change.exists || !change.ports ? SNMP_ERR_INCONSISTENTVALUE : SNMP_ERR_NOERROR;
+        if (change.status == kRowActive)
+            return change.exists ? SNMP_ERR_NOERROR : SNMP_ERR_INCONSISTENTVALUE;
+        return change.exists ? SNMP_ERR_NOERROR : SNMP_ERR_INCONSISTENTNAME;
+    }
+    case Table::port:
+        change.exists = port_row(change.ifindex, Walk::get).has_value();
+        if (change.status == kRowCreateAndGo) {
+            if (change.exists)
+                return SNMP_ERR_INCONSISTENTVALUE;
+            return ifname_of(change.ifindex).empty() ? SNMP_ERR_INCONSISTENTNAME : SNMP_ERR_NOERROR;
+        }
+        if (change.status == kRowActive && !change.exists)
+            return SNMP_ERR_INCONSISTENTVALUE;
+        return SNMP_ERR_NOERROR;
+    }
+    return SNMP_ERR_GENERR;
+}
+
+// Runs a command of a change; false when the command refused it.
+bool command(int mode, const std::string &line) {
+    Reply reply = run(line, mode);
+    if (!reply.ok)
+        log_line(QVLOG_LEVEL_INFO, "refused: " + line + (reply.printed.empty() ? "" : " (" + reply.printed + ")"));
+    return reply.ok;
+}
+
+// True when every port of wanted is in have.
+bool holds(const std::vector<uint8_t> &have, const std::vector<uint8_t> &wanted) {
+    for (std::size_t i = 0; i < wanted.size(); ++i)
+        if ((wanted[i] & ~(i < have.size() ? have[i] : 0)) != 0)
+            return false;
+    return true;
+}
+
+// Makes a change through the switch's commands and reads it back; records how to take it back. The error,
+// or 0.
+int apply(const Change &change, std::vector<std::pair<int, std::string>> &undo) {
+    switch (change.table) {
+    case Table::scalars: {
+        std::string line = change.column == 1 ? (change.number == kTrapEnabled ? "ip dhcp screening trap-log"
+                                                                               : "no ip dhcp screening trap-log")
+                                              : "ip dhcp screening suppress-duration " + std::to_string(change.number);
+        std::string back = change.column == 1 ? (change.old_number == kTrapEnabled ? "ip dhcp screening trap-log"
+                                                                                   : "no ip dhcp screening trap-log")
+                                              : "ip dhcp screening suppress-duration " + std::to_string(change.old_number);
+        if (!command(CONFIG_MODE, line))
+            return SNMP_ERR_INCONSISTENTVALUE;
+        std::vector<Value> values = scalar_values();
+        const Value *value = value_of(values, change.column);
+        if (value == nullptr || value->number != change.number)
+            return SNMP_ERR_COMMITFAILED;
+        undo.emplace_back(CONFIG_MODE, back);
+        return SNMP_ERR_NOERROR;
+    }
+    case Table::permit: {
+        const std::string key = permit_words(change.key);
+        if (change.status == kRowDestroy) {
+            if (!change.exists)
+                return SNMP_ERR_NOERROR;
+            if (!command(CONFIG_MODE, "no ip dhcp screening snmp " + key))
+                return SNMP_ERR_INCONSISTENTVALUE;
+            if (permit_row(change.key, Walk::get))
+                return SNMP_ERR_COMMITFAILED;
+            undo.emplace_back(CONFIG_MODE, "ip dhcp screening snmp " + key + " " + port_words(change.old_ports) + " create");
+            return SNMP_ERR_NOERROR;
+        }
+        if (!change.ports)
+            return SNMP_ERR_NOERROR;
+        const char *action = change.exists ? " write" : " create";
+        if (!command(CONFIG_MODE, "ip dhcp screening snmp " + key + " " + port_words(*change.ports) + action))
+            return SNMP_ERR_INCONSISTENTVALUE;
+        std::optional<Row> row = permit_row(change.key, Walk::get);
+        const Value *ports = row ? value_of(row->values, 3) : nullptr;
+        if (ports == nullptr || !holds(ports->octets, *change.ports))
+            return SNMP_ERR_COMMITFAILED;
+        if (!change.exists) {
+            undo.emplace_back(CONFIG_MODE, "no ip dhcp screening snmp " + key);
+        } else {
+            std::vector<uint8_t> added = *change.ports;
+            for (std::size_t i = 0; i < added.size(); ++i)
+                added[i] &= static_cast<uint8_t>(~(i < change.old_ports.size() ? change.old_ports[i] : 0));
+            const std::string names = port_names(added);
+            const bool all_clients = std::all_of(change.key.begin() + 4, change.key.end(), [](uint8_t b) { return b == 0; });
+            if (!names.empty())
+                undo.emplace_back(CONFIG_MODE, format("no ip dhcp screening server-ip %u.%u.%u.%u", change.key[0],
+                                                      change.key[1], change.key[2], change.key[3]) +
+                                                   (all_clients ? "" : " client-mac " + key.substr(key.find(' ') + 1)) +
+                                                   " ports " + names);
+        }
+        return SNMP_ERR_NOERROR;
+    }
+    case Table::port: {
+        const bool enable = change.status == kRowCreateAndGo;
+        if (change.status == kRowActive || (!enable && !change.exists))
+            return SNMP_ERR_NOERROR;
+        const std::string name = ifname_of(change.ifindex);
+        const std::string on = "ip dhcp screening ports " + name;
+        const std::string off = "no " + on;
+        if (!command(CONFIG_MODE, enable ? on : off))
+            return SNMP_ERR_INCONSISTENTVALUE;
+        if (port_row(change.ifindex, Walk::get).has_value() != enable)
+            return SNMP_ERR_COMMITFAILED;
+        undo.emplace_back(CONFIG_MODE, enable ? off : on);
+        return SNMP_ERR_NOERROR;
+    }
+    }
+    return SNMP_ERR_GENERR;
+}
+
+long transaction_of(netsnmp_agent_request_info *reqinfo) {
+    return reqinfo->asp != nullptr && reqinfo->asp->pdu != nullptr ? reqinfo->asp->pdu->transid : 0;
+}
+
+void answer_set(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *requests) {
+    const long transaction = transaction_of(reqinfo);
+    switch (reqinfo->mode) {
+    case MODE_SET_RESERVE1: {
+        // A transaction its master abandoned long ago is forgotten.
+        const auto now = std::chrono::steady_clock::now();
+        std::erase_if(g_plans, [now](const auto &entry) { return now - entry.second.started > std::chrono::minutes(1); });
+        Plan &plan = g_plans[transaction] = Plan{};
+        netsnmp_request_info *failed = nullptr;
+        if (int error = plan_changes(requests, plan, failed); error != SNMP_ERR_NOERROR)
+            netsnmp_set_request_error(reqinfo, failed, error);
+        break;
+    }
+    case MODE_SET_RESERVE2:
+        for (Change &change : g_plans[transaction].changes) {
+            if (int error = check_change(change); error != SNMP_ERR_NOERROR) {
+                netsnmp_set_request_error(reqinfo, request_at(requests, change.request), error);
+                break;
+            }
+        }
+        break;
+    case MODE_SET_ACTION: {
+        Plan &plan = g_plans[transaction];
+        for (const Change &change : plan.changes) {
+            if (int error = apply(change, plan.undo); error != SNMP_ERR_NOERROR) {
+                netsnmp_set_request_error(reqinfo, request_at(requests, change.request), error);
+                break;
+            }
+        }
+        break;
+    }
+    case MODE_SET_UNDO: {
+        Plan &plan = g_plans[transaction];
+        for (auto it = plan.undo.rbegin(); it != plan.undo.rend(); ++it)
+            command(it->first, it->second);
+        plan.undo.clear();
+        break;
+    }
+    case MODE_SET_FREE:
+        g_plans.erase(transaction);
+        break;
+    default:  // MODE_SET_COMMIT: the action phase made the changes already
+        break;
+    }
+}
+
+int handle(netsnmp_mib_handler *, netsnmp_handler_registration *, netsnmp_agent_request_info *reqinfo,
+           netsnmp_request_info *requests) {
+    switch (reqinfo->mode) {
+    case MODE_GET:
+        for (netsnmp_request_info *request = requests; request != nullptr; request = request->next)
+            if (request->processed == 0)
+                answer_get(reqinfo, request);
+        break;
+    case MODE_GETNEXT:
+        for (netsnmp_request_info *request = requests; request != nullptr; request = request->next)
+            if (request->processed == 0)
+                answer_next(request);
+        break;
+    default:
+        answer_set(reqinfo, requests);
+        break;
+    }
+    return SNMP_ERR_NOERROR;
+}
+
+// net-snmp's own messages go to the platform log.
+int log_message(int, int, void *server_arg, void *) {
+    const auto *message = static_cast<const snmp_log_message *>(server_arg);
+    if (message == nullptr || message->msg == nullptr)
+        return 0;
+    std::string text = message->msg;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    log_line(message->priority <= LOG_ERR ? QVLOG_LEVEL_ERROR
+                                          : message->priority <= LOG_WARNING ? QVLOG_LEVEL_WARNING : QVLOG_LEVEL_DEBUG,
+             text);
+    return 0;
+}
+
+bool g_started = false;
+
+}  // namespace
+
+std::unique_ptr<Agent> Agent::start(const std::string &socket, std::string &error) {
+    if (g_started) {
+        error = "the SNMP agent runs already";
+        return nullptr;
+    }
+    if (socket.empty()) {
+        error = "no AgentX socket given";
+        return nullptr;
+    }
+    g_objects.clear();
+    for (const char *p = kObjectsOid; *p != '\0'; p += *p == '.' ? 1 : 0)
+        g_objects.push_back(std::strtoul(p, const_cast<char **>(&p), 10));
+
+    // A master that goes away must not end the process with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    snmp_disable_log();
+    netsnmp_register_loghandler(NETSNMP_LOGHANDLER_CALLBACK, LOG_DEBUG);
+    snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, log_message, nullptr);
+    // A subagent of the master behind socket, pinging it every second to notice when it goes and comes
+    // back; no configuration files, MIB files or persistent state of the host are read or written.
+    netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
+    netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET, socket.c_str());
+    netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, 1);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_ALARM_DONT_USE_SIG, 1);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_READ_CONFIGS, 1);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
+    ::setenv("MIBS", "", 1);
+    if (init_agent(kName) != 0) {
+        error = "net-snmp's agent library cannot start";
+        return nullptr;
+    }
+    netsnmp_handler_registration *registration = netsnmp_create_handler_registration(
+        kName, handle, g_objects.data(), g_objects.size(), HANDLER_CAN_RWRITE);
+    if (registration == nullptr || netsnmp_register_handler(registration) != MIB_REGISTERED_OK) {
+        error = "cannot register " + std::string(kObjectsOid);
+        return nullptr;
+    }
+    init_snmp(kName);
+    // Reading the (absent) configuration put the default ping interval back.
+    netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, 1);
+    g_started = true;
+    log_line(QVLOG_LEVEL_INFO, "AgentX subagent of the master at " + socket);
+    return std::unique_ptr<Agent>(new Agent());
+}
+
+Agent::~Agent() {
+    snmp_shutdown(kName);
+    g_started = false;
+}
+
+void Agent::prepare(loop::Wait &wait) {
+    int count = 0;
+    int block = 1;
+    timeval timeout{};
+    netsnmp_large_fd_set fds;
+    netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
+    snmp_select_info2(&count, &fds, &timeout, &block);
+    for (int fd = 0; fd < count; ++fd)
+        if (NETSNMP_LARGE_FD_ISSET(fd, &fds))
+            wait.fds.push_back(fd);
+    netsnmp_large_fd_set_cleanup(&fds);
+    if (block == 0)
+        wait.at_most(static_cast<int>(timeout.tv_sec * 1000 + (timeout.tv_usec + 999) / 1000));
+}
+
+void Agent::dispatch(const std::vector<int> &ready) {
+    if (!ready.empty()) {
+        netsnmp_large_fd_set fds;
+        netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
+        for (int fd : ready)
+            NETSNMP_LARGE_FD_SET(fd, &fds);
+        snmp_read2(&fds);
+        netsnmp_large_fd_set_cleanup(&fds);
+    } else {
+        snmp_timeout();
+    }
+    run_alarms();
+    netsnmp_check_outstanding_agent_requests();
+}
+
+}  // namespace sim::snmp
+
+#else  // built without net-snmp
+
+namespace sim::snmp {
+
+std::unique_ptr<Agent> Agent::start(const std::string &, std::string &error) {
+    error = "this build has no SNMP agent (net-snmp's agent library was not found)";
+    return nullptr;
+}
+
+Agent::~Agent() = default;
+void Agent::prepare(loop::Wait &) {}
+void Agent::dispatch(const std::vector<int> &) {}
+
+}  // namespace sim::snmp
+
+#endif

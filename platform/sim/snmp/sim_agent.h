@@ -1,0 +1,42 @@
+// The SNMP agent of the simulated switch: an AgentX subagent (net-snmp's agent library) serving DHCPFTR-MIB
+// (mibs/DHCPFTR-MIB.txt) on the main loop, next to the console.
+//
+// Every request becomes bridge commands run through the shell in table mode at level 20 (sim::snmp::run),
+// as the switch's own agent does it; the agent never calls the daemon. Reads: "show ip dhcp screening snmp"
+// for the scalars, "show ip dhcp screening snmp A.B.C.D MAC" and "... snmp ports IFINDEX" for the rows (a
+// GET asks for the row of its index, a GETNEXT for the row after it: one search, never a scan). Changes:
+// the bridge's rule set and delete commands for the permit table, the operator's port and trap-log commands
+// for the port table and the scalars. A change is read back after its command; one that did not take answers
+// with an error, and the changes already made by the same request are undone.
+//
+// The subagent pings its master every second and connects again after the master went away.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "loop/sim_loop.h"
+
+namespace sim::snmp {
+
+// The OID of the module's objects (dhcpftrObjects), under experimental.
+inline constexpr char kObjectsOid[] = "1.3.6.1.3.2026.1";
+
+class Agent : public loop::Source {
+public:
+    // Starts the subagent towards the AgentX socket of a master (a unix socket path). It connects at once if
+    // the master is there, else as soon as it is. Null, with the reason in error, when this build has no
+    // SNMP agent or net-snmp cannot be set up.
+    static std::unique_ptr<Agent> start(const std::string &socket, std::string &error);
+    ~Agent() override;
+    Agent(const Agent &) = delete;
+    Agent &operator=(const Agent &) = delete;
+
+    void prepare(loop::Wait &wait) override;
+    void dispatch(const std::vector<int> &ready) override;
+
+private:
+    Agent() = default;
+};
+
+}  // namespace sim::snmp
