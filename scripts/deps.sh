@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages every make target needs (Debian 12): the host toolchain and CMake/Ninja,
 # GoogleTest (prebuilt, and its sources for the target build), Google Benchmark, readline, the PowerPC cross
-# compiler and qemu-user for the target tests. Quick when everything is there: one dpkg-query, nothing else.
+# compiler and qemu-user for the target tests, net-snmp (the agent library, the master agent snmpd and the
+# command-line tools) and smitools (smilint); then the IETF MIB modules into mibs/ietf (scripts/ietf_mibs.sh,
+# with npm). Quick when everything is there: one dpkg-query and a look at mibs/ietf, nothing else.
 set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 packages=(
   make cmake ninja-build g++ pkg-config
@@ -11,11 +15,15 @@ packages=(
   libreadline-dev
   g++-powerpc-linux-gnu qemu-user
   valgrind
+  snmpd snmp libsnmp-dev smitools
 )
+# npm fetches the IETF MIB modules. Debian's package only when there is no npm at all: a Node.js from
+# elsewhere (NodeSource's nodejs) brings its own npm and conflicts with Debian's.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
   echo "deps.sh: no dpkg here; install by hand: ${packages[*]}" >&2
-  exit 0
+  exec "$here/ietf_mibs.sh"
 fi
 
 # One dpkg-query for all: packages dpkg has never heard of are simply not listed.
@@ -27,7 +35,7 @@ missing=()
 for p in "${packages[@]}"; do
   [[ ${state[$p]-} == "install ok installed" ]] || missing+=("$p")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+[[ ${#missing[@]} -eq 0 ]] && exec "$here/ietf_mibs.sh"
 
 echo "deps.sh: installing ${missing[*]}" >&2
 if [[ $(id -u) -eq 0 ]]; then
@@ -40,3 +48,4 @@ else
 fi
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+"$here/ietf_mibs.sh"

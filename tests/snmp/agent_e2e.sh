@@ -1,0 +1,213 @@
+#!/usr/bin/env bash
+# The SNMP agent end to end, with net-snmp's own tools: a private master agent (scripts/snmp_master.sh), the
+# simulated switch attached to it with --agentx and configured through its console, and snmpwalk, snmpget,
+# snmpset and snmpbulkwalk reading and changing the screening configuration through it.
+#
+#   agent_e2e.sh DHCPFTR SOURCE_DIR
+#
+# Exit 77 (skipped) when net-snmp's tools or the IETF MIB modules (mibs/ietf) are missing. The switch and the
+# master are stopped by PID and the work directory removed, also when a check fails or the test is
+# interrupted.
+set -uo pipefail
+
+dhcpftr=$1
+root=$2
+
+for tool in snmpd snmpget snmpset snmpwalk snmpbulkwalk; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is missing"; exit 77; }
+done
+[[ -f $root/mibs/ietf/SNMPv2-SMI.txt ]] || { echo "skipped: no IETF MIB modules in $root/mibs/ietf"; exit 77; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/dhcpftr-snmp.XXXXXX")
+switch_pid=
+cleanup() {
+  exec 3>&- 2>/dev/null
+  if [[ -n $switch_pid ]]; then
+    kill "$switch_pid" 2>/dev/null
+    wait "$switch_pid" 2>/dev/null
+  fi
+  "$root/scripts/snmp_master.sh" stop "$work/master" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+# check NAME EXPECTED ACTUAL: a difference is printed as a unified diff.
+check() {
+  if [[ $2 != "$3" ]]; then
+    fail "$1"
+    diff -u <(printf '%s\n' "$2") <(printf '%s\n' "$3") | tail -n +3
+  fi
+}
+
+eval "$("$root/scripts/snmp_master.sh" start "$work/master")" || { echo "FAIL: no master agent"; exit 1; }
+
+# The switch reads its console from a FIFO that the test keeps open; net-snmp's allocations that live until
+# the process ends are no leaks of ours.
+mkfifo "$work/console"
+echo "leak:libnetsnmp" >"$work/lsan.supp"
+LSAN_OPTIONS="suppressions=$work/lsan.supp" ${DHCPFTR_EMULATOR:-} "$dhcpftr" --batch --level 20 \
+  --agentx "$SNMP_AGENTX" --log-file "$work/switch.log" <"$work/console" >"$work/console.out" 2>&1 &
+switch_pid=$!
+exec 3>"$work/console"
+
+mib=(-M "+$root/mibs:$root/mibs/ietf" -m DHCPFTR-MIB)
+reader=(-v2c -c public -t 3 -r 1 "${mib[@]}" "127.0.0.1:$SNMP_PORT")
+writer=(-v2c -c private -t 3 -r 1 "${mib[@]}" "127.0.0.1:$SNMP_PORT")
+
+# Runs console lines and waits until the switch has run them: each batch ends with a line that the shell
+# refuses, and the refusals are counted.
+batches=0
+console() {
+  local i
+  printf '%s\n' "$@" "sync" >&3
+  batches=$((batches + 1))
+  for ((i = 0; i < 300; i++)); do
+    [[ $(grep -c '^% Unknown command$' "$work/console.out") -ge $batches ]] && return 0
+    sleep 0.1
+  done
+  echo "FAIL: the switch did not run: $*"
+  exit 1
+}
+
+# Waits until the agent answers through the master.
+wait_for_agent() {
+  local i
+  for ((i = 0; i < 100; i++)); do
+    snmpget -t 0.5 -r 0 "${reader[@]}" dhcpftrSuppressDuration.0 2>/dev/null | grep -q Gauge32 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# The 96 octets of a port list, in hex, holding the logical ports given (ethS.P is 64(S-1)+P, port-channelN
+# is 640+N).
+portlist() {
+  local octets=() p
+  for ((p = 0; p < 96; p++)); do octets[p]=0; done
+  for p in "$@"; do octets[(p - 1) / 8]=$((octets[(p - 1) / 8] | (0x80 >> ((p - 1) % 8)))); done
+  printf '%02X' "${octets[@]}"
+}
+
+# The same port list as snmpwalk shows it with the MIB's display hint "1x:" (hex octets without leading zeros).
+shown() {
+  local hex text= i
+  hex=$(portlist "$@")
+  for ((i = 0; i < 192; i += 2)); do text+=$(printf '%x:' "0x${hex:i:2}"); done
+  echo "${text%:}"
+}
+
+wait_for_agent || { echo "FAIL: the agent does not answer"; exit 1; }
+
+# ---- A walk of the whole module: scalars, then the rules by server address and client MAC, then the ports
+# ---- by logical port.
+console "configure terminal" \
+  "ip dhcp screening ports eth1.1-1.3,eth2.48,port-channel1" \
+  "ip dhcp screening server-ip 192.168.1.10 ports eth1.1-1.4" \
+  "ip dhcp screening server-ip 10.1.1.1 client-mac 00:11:22:33:44:55 ports eth2.1,port-channel1" \
+  "ip dhcp screening server-ip 10.1.1.1 ports eth1.8" \
+  "ip dhcp screening trap-log" \
+  "ip dhcp screening suppress-duration 5" \
+  "end"
+walk_expected="DHCPFTR-MIB::dhcpftrTrapLogState.0 = INTEGER: enabled(1)
+DHCPFTR-MIB::dhcpftrSuppressDuration.0 = Gauge32: 5 minutes
+DHCPFTR-MIB::dhcpftrPermitPorts[10.1.1.1][STRING: 0:0:0:0:0:0] = STRING: $(shown 8)
+DHCPFTR-MIB::dhcpftrPermitPorts[10.1.1.1][STRING: 0:11:22:33:44:55] = STRING: $(shown 65 641)
+DHCPFTR-MIB::dhcpftrPermitPorts[192.168.1.10][STRING: 0:0:0:0:0:0] = STRING: $(shown 1 2 3 4)
+DHCPFTR-MIB::dhcpftrPermitStatus[10.1.1.1][STRING: 0:0:0:0:0:0] = INTEGER: active(1)
+DHCPFTR-MIB::dhcpftrPermitStatus[10.1.1.1][STRING: 0:11:22:33:44:55] = INTEGER: active(1)
+DHCPFTR-MIB::dhcpftrPermitStatus[192.168.1.10][STRING: 0:0:0:0:0:0] = INTEGER: active(1)
+DHCPFTR-MIB::dhcpftrPortStatus[5121] = INTEGER: active(1)
+DHCPFTR-MIB::dhcpftrPortStatus[5122] = INTEGER: active(1)
+DHCPFTR-MIB::dhcpftrPortStatus[5123] = INTEGER: active(1)
+DHCPFTR-MIB::dhcpftrPortStatus[5232] = INTEGER: active(1)
+DHCPFTR-MIB::dhcpftrPortStatus[5761] = INTEGER: active(1)
+DHCPFTR-MIB::dhcpftrPortStatus[5761] = No more variables left in this MIB View (It is past the end of the MIB tree)"
+walk() { snmpwalk -OX "${reader[@]}" dhcpftrMIB 2>&1; }
+check "walk of the module" "$walk_expected" "$(walk)"
+check "bulk walk of the module" "$walk_expected" "$(snmpbulkwalk -OX "${reader[@]}" dhcpftrMIB 2>&1)"
+
+# ---- Changes: ports added to a rule, a rule created and destroyed, a port enabled and disabled, the scalars.
+rule=dhcpftrPermitPorts.192.168.1.10.0.0.0.0.0.0
+snmpset -Oq "${writer[@]}" "$rule" x "$(portlist 1 5 641)" >/dev/null 2>&1 || fail "ports SET on 192.168.1.10"
+check "ports added to a rule" "$(shown 1 2 3 4 5 641)" "$(snmpget -Oqv "${reader[@]}" "$rule" 2>&1)"
+
+new=172.16.0.5.0.2.4.6.8.10
+check "createAndGo with the ports" "" \
+  "$(snmpset -Oq "${writer[@]}" "dhcpftrPermitPorts.$new" x "$(portlist 65 66)" "dhcpftrPermitStatus.$new" i createAndGo 2>&1 >/dev/null)"
+console "show ip dhcp screening"
+grep -q '^      172\.16\.0\.5        00:02:04:06:08:0A  eth2\.1-2\.2$' "$work/console.out" ||
+  fail "the rule created through SNMP is not shown on the console"
+check "destroy" "" "$(snmpset -Oq "${writer[@]}" "dhcpftrPermitStatus.$new" i destroy 2>&1 >/dev/null)"
+check "the destroyed rule is gone" \
+  "DHCPFTR-MIB::dhcpftrPermitStatus[172.16.0.5][STRING: 0:2:4:6:8:a] = No Such Instance currently exists at this OID" \
+  "$(snmpget -OX "${reader[@]}" "dhcpftrPermitStatus.$new" 2>&1)"
+
+check "ports enabled and disabled" "" \
+  "$(snmpset -Oq "${writer[@]}" dhcpftrPortStatus.5125 i createAndGo dhcpftrPortStatus.5121 i destroy 2>&1 >/dev/null)"
+check "the port table after it" "5122 5123 5125 5232 5761" \
+  "$(snmpwalk -Oqn "${reader[@]}" dhcpftrPortStatus 2>&1 | sed -n 's/^\.1\.3\.6\.1\.3\.2026\.1\.4\.1\.2\.\([0-9]*\) active$/\1/p' | tr '\n' ' ' | sed 's/ $//')"
+check "scalars set" "" \
+  "$(snmpset -Oq "${writer[@]}" dhcpftrTrapLogState.0 i disabled dhcpftrSuppressDuration.0 u 20 2>&1 >/dev/null)"
+check "scalars read back" "disabled
+20 minutes" "$(snmpget -Oqv "${reader[@]}" dhcpftrTrapLogState.0 dhcpftrSuppressDuration.0 2>&1)"
+
+# ---- Refused changes answer with an error and change nothing, the other variables of the request included.
+before=$(walk)
+refusal() {  # NAME EXPECTED-ERROR SNMPSET-ARGUMENTS...
+  local name=$1 error=$2
+  shift 2
+  local out
+  out=$(snmpset -Oq "${writer[@]}" "$@" 2>&1) && fail "$name: accepted"
+  [[ $out == *"Reason: $error"* ]] || fail "$name: expected $error, got: $out"
+}
+refusal "a port that does not exist" inconsistentValue "$rule" x "$(portlist 64)"
+refusal "server 0.0.0.0" inconsistentValue \
+  dhcpftrPermitPorts.0.0.0.0.0.0.0.0.0.0 x "$(portlist 1)" dhcpftrPermitStatus.0.0.0.0.0.0.0.0.0.0 i createAndGo
+refusal "a new rule without ports" inconsistentValue dhcpftrPermitStatus.10.9.9.9.0.0.0.0.0.0 i createAndGo
+refusal "ports of a rule that does not exist" inconsistentName dhcpftrPermitPorts.10.9.9.9.0.0.0.0.0.0 x "$(portlist 1)"
+refusal "a suppress duration of 31" wrongValue dhcpftrSuppressDuration.0 u 31
+# Without the MIB, so that snmpset itself does not refuse the length.
+out=$(snmpset -v2c -c private -m '' "127.0.0.1:$SNMP_PORT" .1.3.6.1.3.2026.1.3.1.3.192.168.1.10.0.0.0.0.0.0 \
+  x "$(portlist 1 | cut -c 3-)" 2>&1) && fail "a port list of 95 octets: accepted"
+[[ $out == *"Reason: wrongLength"* ]] || fail "a port list of 95 octets: $out"
+refusal "a duration with a port that does not exist" inconsistentName \
+  dhcpftrSuppressDuration.0 u 7 dhcpftrPortStatus.5170 i createAndGo
+# The port is enabled first; the kernel filter then refuses the rule, and the port is disabled again.
+console "platform kernel refuse 1 -1 code 0"
+refusal "the kernel filter refusing a new rule" commitFailed \
+  dhcpftrPortStatus.5130 i createAndGo dhcpftrPermitPorts.$new x "$(portlist 1)" dhcpftrPermitStatus.$new i createAndGo
+check "nothing changed by the refusals" "$before" "$(walk)"
+
+# ---- The master restarts: the agent connects again and serves within a few seconds.
+"$root/scripts/snmp_master.sh" restart "$work/master" >/dev/null || fail "master restart"
+wait_for_agent || fail "the agent does not serve again after the master's restart"
+check "walk after the master's restart" "$before" "$(walk)"
+
+# ---- 255 rules: a bulk walk of the rule table returns every row once, in order.
+console "clear running-config" "configure terminal"
+lines=()
+for ((i = 1; i <= 255; i++)); do lines+=("ip dhcp screening server-ip 10.1.$i.1 ports eth1.1"); done
+console "${lines[@]}" "end"
+rows=$(snmpbulkwalk -Oqn "${reader[@]}" dhcpftrPermitStatus 2>&1 |
+  sed -n 's/^\.1\.3\.6\.1\.3\.2026\.1\.3\.1\.4\.\([0-9.]*\)\.0\.0\.0\.0\.0\.0 active$/\1/p')
+check "255 rows in order" "$(for ((i = 1; i <= 255; i++)); do echo "10.1.$i.1"; done)" "$rows"
+
+# ---- The switch ends with its console, and no process of the test is left.
+exec 3>&-
+wait "$switch_pid" || fail "the switch ended with status $?"
+switch_pid=
+grep -i 'runtime error\|AddressSanitizer\|LeakSanitizer' "$work/console.out" && fail "sanitizer report"
+
+if [[ $failures -ne 0 ]]; then
+  echo "--- switch log (last lines)"
+  tail -n 20 "$work/switch.log"
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all SNMP checks passed"
