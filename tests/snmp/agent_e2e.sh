@@ -138,22 +138,24 @@ snmpset -Oq "${writer[@]}" "$rule" x "$(portlist 1 5 641)" >/dev/null 2>&1 || fa
 check "ports added to a rule" "$(shown 1 2 3 4 5 641)" "$(snmpget -Oqv "${reader[@]}" "$rule" 2>&1)"
 
 new=172.16.0.5.0.2.4.6.8.10
+# set ARGUMENTS...: what snmpset says on standard error (nothing when the SET is accepted).
+set_errors() { snmpset -Oq "${writer[@]}" "$@" 2>&1 >/dev/null; }
 check "createAndGo with the ports" "" \
-  "$(snmpset -Oq "${writer[@]}" "dhcpftrPermitPorts.$new" x "$(portlist 65 66)" "dhcpftrPermitStatus.$new" i createAndGo 2>&1 >/dev/null)"
+  "$(set_errors "dhcpftrPermitPorts.$new" x "$(portlist 65 66)" "dhcpftrPermitStatus.$new" i createAndGo)"
 console "show ip dhcp screening"
 grep -q '^      172\.16\.0\.5        00:02:04:06:08:0A  eth2\.1-2\.2$' "$work/console.out" ||
   fail "the rule created through SNMP is not shown on the console"
-check "destroy" "" "$(snmpset -Oq "${writer[@]}" "dhcpftrPermitStatus.$new" i destroy 2>&1 >/dev/null)"
+check "destroy" "" "$(set_errors "dhcpftrPermitStatus.$new" i destroy)"
 check "the destroyed rule is gone" \
   "DHCPFTR-MIB::dhcpftrPermitStatus[172.16.0.5][STRING: 0:2:4:6:8:a] = No Such Instance currently exists at this OID" \
   "$(snmpget -OX "${reader[@]}" "dhcpftrPermitStatus.$new" 2>&1)"
 
 check "ports enabled and disabled" "" \
-  "$(snmpset -Oq "${writer[@]}" dhcpftrPortStatus.5125 i createAndGo dhcpftrPortStatus.5121 i destroy 2>&1 >/dev/null)"
+  "$(set_errors dhcpftrPortStatus.5125 i createAndGo dhcpftrPortStatus.5121 i destroy)"
 check "the port table after it" "5122 5123 5125 5232 5761" \
-  "$(snmpwalk -Oqn "${reader[@]}" dhcpftrPortStatus 2>&1 | sed -n 's/^\.1\.3\.6\.1\.3\.2026\.1\.4\.1\.2\.\([0-9]*\) active$/\1/p' | tr '\n' ' ' | sed 's/ $//')"
-check "scalars set" "" \
-  "$(snmpset -Oq "${writer[@]}" dhcpftrTrapLogState.0 i disabled dhcpftrSuppressDuration.0 u 20 2>&1 >/dev/null)"
+  "$(snmpwalk -Oqn "${reader[@]}" dhcpftrPortStatus 2>&1 |
+    sed -n 's/^\.1\.3\.6\.1\.3\.2026\.1\.4\.1\.2\.\([0-9]*\) active$/\1/p' | tr '\n' ' ' | sed 's/ $//')"
+check "scalars set" "" "$(set_errors dhcpftrTrapLogState.0 i disabled dhcpftrSuppressDuration.0 u 20)"
 check "scalars read back" "disabled
 20 minutes" "$(snmpget -Oqv "${reader[@]}" dhcpftrTrapLogState.0 dhcpftrSuppressDuration.0 2>&1)"
 
@@ -182,6 +184,11 @@ refusal "a duration with a port that does not exist" inconsistentName \
 console "platform kernel refuse 1 -1 code 0"
 refusal "the kernel filter refusing a new rule" commitFailed \
   dhcpftrPortStatus.5130 i createAndGo dhcpftrPermitPorts.$new x "$(portlist 1)" dhcpftrPermitStatus.$new i createAndGo
+# The kernel filter has room for no more rules: the ports added to a rule are taken out again.
+console "platform kernel capacity 3"
+refusal "a new rule beyond the kernel filter's capacity" inconsistentValue \
+  "$rule" x "$(portlist 6)" dhcpftrPermitPorts.$new x "$(portlist 1)" dhcpftrPermitStatus.$new i createAndGo
+console "platform kernel capacity unlimited"
 check "nothing changed by the refusals" "$before" "$(walk)"
 
 # ---- The master restarts: the agent connects again and serves within a few seconds.

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <utility>
@@ -66,7 +65,8 @@ constexpr oid kMaxIfindex = 2147483647;
 constexpr uint32_t kFirstIfindex = 5121;
 constexpr uint32_t kLastIfindex = 5888;
 
-Oid g_objects;  // dhcpftrObjects
+// dhcpftrObjects: experimental.2026.1.
+const Oid g_objects = {1, 3, 6, 1, 3, 2026, 1};
 
 void log_line(int level, const std::string &text) {
     qvprintf(kLogModule, 0, level, QVLOG_FLAG_NEW_LINE, "snmp: %s\n", text.c_str());
@@ -320,7 +320,7 @@ struct Change {
 // back what its action phase did, in the order done.
 struct Plan {
     std::vector<Change> changes;
-    std::vector<std::pair<int, std::string>> undo;
+    std::vector<std::pair<int, std::string>> undo;  // (mode, line)
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
@@ -382,8 +382,7 @@ int plan_changes(netsnmp_request_info *requests, Plan &plan, netsnmp_request_inf
             change.column = object->column;
             if (int error = netsnmp_check_vb_type(var, object->type); error != SNMP_ERR_NOERROR)
                 return error;
-            change.number = object->type == ASN_UNSIGNED ? static_cast<long>(*reinterpret_cast<u_long *>(var->val.integer))
-                                                         : *var->val.integer;
+            change.number = *var->val.integer;
             if (object->column == 1 && change.number != kTrapEnabled && change.number != kTrapDisabled)
                 return SNMP_ERR_WRONGVALUE;
             if (object->column == 2 && (change.number < static_cast<long>(kMinDuration) ||
@@ -496,77 +495,95 @@ bool holds(const std::vector<uint8_t> &have, const std::vector<uint8_t> &wanted)
     return true;
 }
 
-// Makes a change through the switch's commands and reads it back; records how to take it back. The error,
-// or 0.
-int apply(const Change &change, std::vector<std::pair<int, std::string>> &undo) {
+// The operator's command that sets a scalar to a value.
+std::string scalar_line(int32_t column, long value) {
+    if (column == 1)
+        return value == kTrapEnabled ? "ip dhcp screening trap-log" : "no ip dhcp screening trap-log";
+    return "ip dhcp screening suppress-duration " + std::to_string(value);
+}
+
+// The operator's command that takes ports (interface names joined by ",") out of the rule of key.
+std::string remove_ports_line(const PermitKey &key, const std::string &names) {
+    const bool all_clients = std::all_of(key.begin() + 4, key.end(), [](uint8_t b) { return b == 0; });
+    const std::string words = permit_words(key);
+    const std::size_t blank = words.find(' ');
+    return "no ip dhcp screening server-ip " + words.substr(0, blank) +
+           (all_clients ? "" : " client-mac" + words.substr(blank)) + " ports " + names;
+}
+
+using Undo = std::vector<std::pair<int, std::string>>;
+
+int apply_scalar(const Change &change, Undo &undo) {
+    if (!command(CONFIG_MODE, scalar_line(change.column, change.number)))
+        return SNMP_ERR_INCONSISTENTVALUE;
+    std::vector<Value> values = scalar_values();
+    const Value *value = value_of(values, change.column);
+    if (value == nullptr || value->number != change.number)
+        return SNMP_ERR_COMMITFAILED;
+    undo.emplace_back(CONFIG_MODE, scalar_line(change.column, change.old_number));
+    return SNMP_ERR_NOERROR;
+}
+
+int apply_permit(const Change &change, Undo &undo) {
+    const std::string key = permit_words(change.key);
+    if (change.status == kRowDestroy) {
+        if (!change.exists)
+            return SNMP_ERR_NOERROR;
+        if (!command(CONFIG_MODE, "no ip dhcp screening snmp " + key))
+            return SNMP_ERR_INCONSISTENTVALUE;
+        if (permit_row(change.key, Walk::get))
+            return SNMP_ERR_COMMITFAILED;
+        undo.emplace_back(CONFIG_MODE,
+                          "ip dhcp screening snmp " + key + " " + port_words(change.old_ports) + " create");
+        return SNMP_ERR_NOERROR;
+    }
+    if (!change.ports)
+        return SNMP_ERR_NOERROR;  // "active" on a rule that exists: nothing to do
+    const char *action = change.exists ? " write" : " create";
+    if (!command(CONFIG_MODE, "ip dhcp screening snmp " + key + " " + port_words(*change.ports) + action))
+        return SNMP_ERR_INCONSISTENTVALUE;
+    std::optional<Row> row = permit_row(change.key, Walk::get);
+    const Value *ports = row ? value_of(row->values, 3) : nullptr;
+    if (ports == nullptr || !holds(ports->octets, *change.ports))
+        return SNMP_ERR_COMMITFAILED;
+    if (!change.exists) {
+        undo.emplace_back(CONFIG_MODE, "no ip dhcp screening snmp " + key);
+        return SNMP_ERR_NOERROR;
+    }
+    // Only the ports the rule did not hold before are taken back.
+    std::vector<uint8_t> added = *change.ports;
+    for (std::size_t i = 0; i < added.size(); ++i)
+        added[i] &= static_cast<uint8_t>(~(i < change.old_ports.size() ? change.old_ports[i] : 0));
+    if (std::string names = port_names(added); !names.empty())
+        undo.emplace_back(CONFIG_MODE, remove_ports_line(change.key, names));
+    return SNMP_ERR_NOERROR;
+}
+
+int apply_port(const Change &change, Undo &undo) {
+    const bool enable = change.status == kRowCreateAndGo;
+    if (change.status == kRowActive || (!enable && !change.exists))
+        return SNMP_ERR_NOERROR;
+    const std::string on = "ip dhcp screening ports " + ifname_of(change.ifindex);
+    const std::string off = "no " + on;
+    if (!command(CONFIG_MODE, enable ? on : off))
+        return SNMP_ERR_INCONSISTENTVALUE;
+    if (port_row(change.ifindex, Walk::get).has_value() != enable)
+        return SNMP_ERR_COMMITFAILED;
+    undo.emplace_back(CONFIG_MODE, enable ? off : on);
+    return SNMP_ERR_NOERROR;
+}
+
+// Makes a change through the switch's commands and reads it back; adds the commands that take it back to
+// undo. The error, or 0: the command refusing the change is inconsistentValue, a change that did not take
+// although the command accepted it (the kernel filter refused it) commitFailed.
+int apply(const Change &change, Undo &undo) {
     switch (change.table) {
-    case Table::scalars: {
-        std::string line = change.column == 1 ? (change.number == kTrapEnabled ? "ip dhcp screening trap-log"
-                                                                               : "no ip dhcp screening trap-log")
-                                              : "ip dhcp screening suppress-duration " + std::to_string(change.number);
-        std::string back = change.column == 1 ? (change.old_number == kTrapEnabled ? "ip dhcp screening trap-log"
-                                                                                   : "no ip dhcp screening trap-log")
-                                              : "ip dhcp screening suppress-duration " + std::to_string(change.old_number);
-        if (!command(CONFIG_MODE, line))
-            return SNMP_ERR_INCONSISTENTVALUE;
-        std::vector<Value> values = scalar_values();
-        const Value *value = value_of(values, change.column);
-        if (value == nullptr || value->number != change.number)
-            return SNMP_ERR_COMMITFAILED;
-        undo.emplace_back(CONFIG_MODE, back);
-        return SNMP_ERR_NOERROR;
-    }
-    case Table::permit: {
-        const std::string key = permit_words(change.key);
-        if (change.status == kRowDestroy) {
-            if (!change.exists)
-                return SNMP_ERR_NOERROR;
-            if (!command(CONFIG_MODE, "no ip dhcp screening snmp " + key))
-                return SNMP_ERR_INCONSISTENTVALUE;
-            if (permit_row(change.key, Walk::get))
-                return SNMP_ERR_COMMITFAILED;
-            undo.emplace_back(CONFIG_MODE, "ip dhcp screening snmp " + key + " " + port_words(change.old_ports) + " create");
-            return SNMP_ERR_NOERROR;
-        }
-        if (!change.ports)
-            return SNMP_ERR_NOERROR;
-        const char *action = change.exists ? " write" : " create";
-        if (!command(CONFIG_MODE, "ip dhcp screening snmp " + key + " " + port_words(*change.ports) + action))
-            return SNMP_ERR_INCONSISTENTVALUE;
-        std::optional<Row> row = permit_row(change.key, Walk::get);
-        const Value *ports = row ? value_of(row->values, 3) : nullptr;
-        if (ports == nullptr || !holds(ports->octets, *change.ports))
-            return SNMP_ERR_COMMITFAILED;
-        if (!change.exists) {
-            undo.emplace_back(CONFIG_MODE, "no ip dhcp screening snmp " + key);
-        } else {
-            std::vector<uint8_t> added = *change.ports;
-            for (std::size_t i = 0; i < added.size(); ++i)
-                added[i] &= static_cast<uint8_t>(~(i < change.old_ports.size() ? change.old_ports[i] : 0));
-            const std::string names = port_names(added);
-            const bool all_clients = std::all_of(change.key.begin() + 4, change.key.end(), [](uint8_t b) { return b == 0; });
-            if (!names.empty())
-                undo.emplace_back(CONFIG_MODE, format("no ip dhcp screening server-ip %u.%u.%u.%u", change.key[0],
-                                                      change.key[1], change.key[2], change.key[3]) +
-                                                   (all_clients ? "" : " client-mac " + key.substr(key.find(' ') + 1)) +
-                                                   " ports " + names);
-        }
-        return SNMP_ERR_NOERROR;
-    }
-    case Table::port: {
-        const bool enable = change.status == kRowCreateAndGo;
-        if (change.status == kRowActive || (!enable && !change.exists))
-            return SNMP_ERR_NOERROR;
-        const std::string name = ifname_of(change.ifindex);
-        const std::string on = "ip dhcp screening ports " + name;
-        const std::string off = "no " + on;
-        if (!command(CONFIG_MODE, enable ? on : off))
-            return SNMP_ERR_INCONSISTENTVALUE;
-        if (port_row(change.ifindex, Walk::get).has_value() != enable)
-            return SNMP_ERR_COMMITFAILED;
-        undo.emplace_back(CONFIG_MODE, enable ? off : on);
-        return SNMP_ERR_NOERROR;
-    }
+    case Table::scalars:
+        return apply_scalar(change, undo);
+    case Table::permit:
+        return apply_permit(change, undo);
+    case Table::port:
+        return apply_port(change, undo);
     }
     return SNMP_ERR_GENERR;
 }
@@ -581,7 +598,8 @@ void answer_set(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *reque
     case MODE_SET_RESERVE1: {
         // A transaction its master abandoned long ago is forgotten.
         const auto now = std::chrono::steady_clock::now();
-        std::erase_if(g_plans, [now](const auto &entry) { return now - entry.second.started > std::chrono::minutes(1); });
+        std::erase_if(g_plans,
+                      [now](const auto &entry) { return now - entry.second.started > std::chrono::minutes(1); });
         Plan &plan = g_plans[transaction] = Plan{};
         netsnmp_request_info *failed = nullptr;
         if (int error = plan_changes(requests, plan, failed); error != SNMP_ERR_NOERROR)
@@ -668,10 +686,6 @@ std::unique_ptr<Agent> Agent::start(const std::string &socket, std::string &erro
         error = "no AgentX socket given";
         return nullptr;
     }
-    g_objects.clear();
-    for (const char *p = kObjectsOid; *p != '\0'; p += *p == '.' ? 1 : 0)
-        g_objects.push_back(std::strtoul(p, const_cast<char **>(&p), 10));
-
     // A master that goes away must not end the process with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
     snmp_disable_log();
@@ -695,7 +709,7 @@ std::unique_ptr<Agent> Agent::start(const std::string &socket, std::string &erro
     netsnmp_handler_registration *registration = netsnmp_create_handler_registration(
         kName, handle, g_objects.data(), g_objects.size(), HANDLER_CAN_RWRITE);
     if (registration == nullptr || netsnmp_register_handler(registration) != MIB_REGISTERED_OK) {
-        error = "cannot register " + std::string(kObjectsOid);
+        error = "cannot register the objects of DHCPFTR-MIB";
         return nullptr;
     }
     init_snmp(kName);

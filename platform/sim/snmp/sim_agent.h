@@ -19,9 +19,6 @@
 
 namespace sim::snmp {
 
-// The OID of the module's objects (dhcpftrObjects), under experimental.
-inline constexpr char kObjectsOid[] = "1.3.6.1.3.2026.1";
-
 class Agent : public loop::Source {
 public:
     // Starts the subagent towards the AgentX socket of a master (a unix socket path). It connects at once if
