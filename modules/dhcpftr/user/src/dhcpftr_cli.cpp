@@ -14,15 +14,10 @@
 #include "dhcpftr_db_commit.h"
 #include "dhcpftr_defs.h"
 #include "dhcpftr_portrange.h"
+#include "dhcpftr_snmp.h"
 #include "qvlog.h"
 
-#define DHCPFTR_CLI_OUT(cli, ...) (cli)->out((cli)->out_target, __VA_ARGS__)
-
 /* Help texts shared by several commands. */
-#define DHCPFTR_HELP_NO "Negate a command or set its defaults"
-#define DHCPFTR_HELP_SHOW "Show running system information"
-#define DHCPFTR_HELP_IP "Internet Protocol (IP)"
-#define DHCPFTR_HELP_DHCP "DHCP"
 #define DHCPFTR_HELP_SCREENING "Screening"
 #define DHCPFTR_HELP_PORTS "Ports"
 #define DHCPFTR_HELP_PORT_RANGE "Port Range"
@@ -110,6 +105,11 @@ static const struct {
     {&dhcpftr_set_trap_duration_default_cli, CONFIG_MODE, CLI_PRIVILEGE_NORMAL},
     {&dhcpftr_show_cli, EXEC_MODE, CLI_PRIVILEGE_NORMAL},
     {&dhcpftr_dbg_show_portlist_cli, EXEC_MODE, CLI_PRIVILEGE_MAX},
+    {&dhcp_screening_snmp_global_show_cmd, EXEC_MODE, CLI_PRIVILEGE_MAX},
+    {&dhcpftr_snmp_cfg_permit_rule_cmd, CONFIG_MODE, CLI_PRIVILEGE_MAX},
+    {&dhcpftr_snmp_cfg_del_permit_rule_cmd, CONFIG_MODE, CLI_PRIVILEGE_MAX},
+    {&dhcpftr_snmp_show_enable_port_cmd, EXEC_MODE, CLI_PRIVILEGE_MAX},
+    {&dhcpftr_snmp_show_permit_rule_cmd, EXEC_MODE, CLI_PRIVILEGE_MAX},
 };
 
 /*
@@ -235,16 +235,23 @@ static int _dhcpftr_scan_mac(const char *text, uint8_t *mac)
     return 1;
 }
 
+/* Converts the MAC text of a rule command into the six bytes of mac. Returns 1, or 0 after printing on the
+ * terminal of cli that the text is refused (mac is then undefined). */
+int dhcpftr_cli_scan_mac(struct cli *cli, const char *text, uint8_t *mac)
+{
+    if (_dhcpftr_scan_mac(text, mac))
+        return 1;
+    DHCPFTR_CLI_OUT(cli, "%% Unable to translate %s %s\n", "mac address", text);
+    return 0;
+}
+
 /* Reads the optional client MAC of a rule command (arguments 2 and 3) into mac; without it mac stays all
  * zero. Returns 1, or 0 after printing why the MAC text is refused. */
 static int _dhcpftr_read_client_mac(struct cli *cli, int argc, char **argv, uint8_t *mac)
 {
     if (argc <= 2 || strncmp(argv[1], DHCPFTR_CLIENT_MAC_KEYWORD, DHCPFTR_CLIENT_MAC_KEYWORD_LEN) != 0)
         return 1;
-    if (_dhcpftr_scan_mac(argv[2], mac))
-        return 1;
-    DHCPFTR_CLI_OUT(cli, "%% Unable to translate %s %s\n", "mac address", argv[2]);
-    return 0;
+    return dhcpftr_cli_scan_mac(cli, argv[2], mac);
 }
 
 /* Non-zero when a server address (first octet most significant) can be no DHCP server's. */

@@ -13,7 +13,6 @@
 #include "dhcpftr_portlist.h"
 #include "if_table.h"
 
-#define DHCPFTR_CLI_OUT(cli, ...) (cli)->out((cli)->out_target, __VA_ARGS__)
 
 /* Names per line of the debug port view. */
 #define DHCPFTR_DBG_NAMES_PER_LINE 5

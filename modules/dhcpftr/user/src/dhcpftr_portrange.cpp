@@ -11,13 +11,13 @@
 
 #include <string.h>
 
+#include "dhcpftr_cli.h"
 #include "dhcpftr_defs.h"
 #include "dhcpftr_init.h"
 #include "if_table.h"
 #include "qvlog.h"
 
 /* Prints one line on the terminal of the command context. */
-#define DHCPFTR_CLI_OUT(cli, ...) (cli)->out((cli)->out_target, __VA_ARGS__)
 
 /* Looks a name up where the validation does: the router's table for a non-default router, else the global
  * table. */
