@@ -9,7 +9,8 @@
 #   scripts/snmp_master.sh restart DIR   stop, then start again on the same port and socket path
 #   scripts/snmp_master.sh status DIR    the lines of start and exit 0 while it runs; exit 1 otherwise
 #
-# Communities: public (read-only) and private (read-write), from 127.0.0.1 only. DIR holds snmpd.conf,
+# Communities: public (read-only) and private (read-write), from 127.0.0.1 only. With SNMP_TRAP_SINK=host:port
+# in the environment of start or restart, notifications go there (SNMPv2c, community public). DIR holds snmpd.conf,
 # snmpd.pid, snmpd.log, persist/ (net-snmp's persistent directory), agentx.sock and master.env.
 set -euo pipefail
 
@@ -97,6 +98,10 @@ rocommunity public 127.0.0.1
 rwcommunity private 127.0.0.1
 dontLogTCPWrappersConnects yes
 EOF
+  # Notifications of subagents go to SNMP_TRAP_SINK (host:port), when it is set.
+  if [[ -n ${SNMP_TRAP_SINK-} ]]; then
+    echo "trap2sink $SNMP_TRAP_SINK public" >>"$conf"
+  fi
 }
 
 # Starts snmpd on port; prints its PID. Returns 2 when the port is taken, 1 on any other failure (the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "kernel/sim_traffic.h"
 #include "nsm/sim_nsm.h"
 #include "services/sim_services.h"
 #include "stacking.h"
@@ -266,6 +267,8 @@ std::string Chassis::join(const std::string &trunk, const std::string &port) {
     interface *t = vr_.find(trunk);
     interface *p = vr_.find(port);
     members_[t->ifindex].insert(p->ifindex);
+    // The kernel's link aggregation screens the member's frames on the trunk from now on.
+    kernel::set_trunk_of(if_ifindex_to_st_lport(p->ifindex), if_ifindex_to_st_lport(t->ifindex));
     p->state = IF_STATE_TRUNK_MEMBER;
     deliver_membership(t, p, 1);
     return "";
@@ -279,6 +282,7 @@ std::string Chassis::leave(const std::string &trunk, const std::string &port) {
     auto it = members_.find(t->ifindex);
     if (it == members_.end() || it->second.erase(p->ifindex) == 0)
         return "% " + port + " is not a member of " + trunk;
+    kernel::set_trunk_of(if_ifindex_to_st_lport(p->ifindex), 0);
     p->state = IF_STATE_PRESENT;
     deliver_membership(t, p, 0);
     return "";

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "kernel/screen.h"
 #include "kernel/sim_kernel.h"
 #include "qvlog.h"
 #include "ukcomm/sim_ukcomm.h"
@@ -125,6 +126,8 @@ private:
             Message message = std::move(queue_.front());
             queue_.pop_front();
             std::optional<std::pair<uint32_t, int32_t>> answer = apply(message);
+            if (answer && answer->second == 0)
+                publish_screen(tables_);
             bool drop = answer && dropping_ > 0;
             if (drop) {
                 --dropping_;

@@ -17,8 +17,14 @@
 #include <optional>
 #include <utility>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <mutex>
+
 #include "format/sim_format.h"
 #include "if_table.h"
+#include "kernel/sim_traffic.h"
 #include "qvlog.h"
 #include "snmp/sim_snmp.h"
 
@@ -673,6 +679,70 @@ int log_message(int, int, void *server_arg, void *) {
     return 0;
 }
 
+// ---- Illegal-server reports
+
+// dhcpftrIllegalServer and the objects it carries (each as its instance .0), and snmpTrapOID.0.
+const Oid kIllegalServer = {1, 3, 6, 1, 3, 2026, 0, 1};
+const Oid kReportServer = {1, 3, 6, 1, 3, 2026, 1, 5, 1, 0};
+const Oid kReportIfIndex = {1, 3, 6, 1, 3, 2026, 1, 5, 2, 0};
+const Oid kReportClient = {1, 3, 6, 1, 3, 2026, 1, 5, 3, 0};
+const Oid kSnmpTrapOid = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
+
+// The reports of the data path, handed from whichever thread classified a frame to the main loop: a queue,
+// and a pipe whose read end wakes the loop.
+struct Outbox {
+    std::mutex mutex;
+    std::vector<kernel::Report> reports;
+    int wake[2] = {-1, -1};
+};
+
+Outbox &outbox() {
+    static Outbox box;
+    return box;
+}
+
+void post(const kernel::Report &report) {
+    Outbox &box = outbox();
+    {
+        std::lock_guard lock(box.mutex);
+        box.reports.push_back(report);
+    }
+    const char byte = 1;
+    [[maybe_unused]] ssize_t written = ::write(box.wake[1], &byte, 1);  // a full pipe wakes the loop already
+}
+
+// Sends the notification of one report to the master.
+void notify(const kernel::Report &report) {
+    netsnmp_variable_list *vars = nullptr;
+    const uint8_t server[4] = {static_cast<uint8_t>(report.server >> 24), static_cast<uint8_t>(report.server >> 16),
+                               static_cast<uint8_t>(report.server >> 8), static_cast<uint8_t>(report.server)};
+    const long ifindex = if_st_lport_to_ifindex(report.interface);
+    snmp_varlist_add_variable(&vars, kSnmpTrapOid.data(), kSnmpTrapOid.size(), ASN_OBJECT_ID,
+                              kIllegalServer.data(), kIllegalServer.size() * sizeof(oid));
+    snmp_varlist_add_variable(&vars, kReportServer.data(), kReportServer.size(), ASN_IPADDRESS, server, 4);
+    snmp_varlist_add_variable(&vars, kReportIfIndex.data(), kReportIfIndex.size(), ASN_INTEGER, &ifindex,
+                              sizeof ifindex);
+    snmp_varlist_add_variable(&vars, kReportClient.data(), kReportClient.size(), ASN_OCTET_STR,
+                              report.client.data(), report.client.size());
+    send_v2trap(vars);
+    snmp_free_varbind(vars);
+}
+
+// Sends what the data path reported since the last time.
+void send_reports() {
+    Outbox &box = outbox();
+    char drained[64];
+    while (::read(box.wake[0], drained, sizeof drained) > 0) {
+    }
+    std::vector<kernel::Report> reports;
+    {
+        std::lock_guard lock(box.mutex);
+        reports.swap(box.reports);
+    }
+    for (const kernel::Report &report : reports)
+        notify(report);
+}
+
 bool g_started = false;
 
 }  // namespace
@@ -712,6 +782,11 @@ std::unique_ptr<Agent> Agent::start(const std::string &socket, std::string &erro
         error = "cannot register the objects of DHCPFTR-MIB";
         return nullptr;
     }
+    if (::pipe2(outbox().wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+        error = "no pipe for the illegal-server reports";
+        return nullptr;
+    }
+    kernel::set_report_hook(post);
     init_snmp(kName);
     // Reading the (absent) configuration put the default ping interval back.
     netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, 1);
@@ -721,6 +796,11 @@ std::unique_ptr<Agent> Agent::start(const std::string &socket, std::string &erro
 }
 
 Agent::~Agent() {
+    kernel::set_report_hook(nullptr);
+    for (int &fd : outbox().wake) {
+        ::close(fd);
+        fd = -1;
+    }
     snmp_shutdown(kName);
     g_started = false;
 }
@@ -736,16 +816,24 @@ void Agent::prepare(loop::Wait &wait) {
         if (NETSNMP_LARGE_FD_ISSET(fd, &fds))
             wait.fds.push_back(fd);
     netsnmp_large_fd_set_cleanup(&fds);
+    wait.fds.push_back(outbox().wake[0]);
     if (block == 0)
         wait.at_most(static_cast<int>(timeout.tv_sec * 1000 + (timeout.tv_usec + 999) / 1000));
 }
 
 void Agent::dispatch(const std::vector<int> &ready) {
-    if (!ready.empty()) {
+    bool net = false;
+    for (int fd : ready)
+        if (fd == outbox().wake[0])
+            send_reports();
+        else
+            net = true;
+    if (net) {
         netsnmp_large_fd_set fds;
         netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
         for (int fd : ready)
-            NETSNMP_LARGE_FD_SET(fd, &fds);
+            if (fd != outbox().wake[0])
+                NETSNMP_LARGE_FD_SET(fd, &fds);
         snmp_read2(&fds);
         netsnmp_large_fd_set_cleanup(&fds);
     } else {
