@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages every make target needs (Debian 12): the host toolchain and CMake/Ninja,
-# GoogleTest (prebuilt, and its sources for the target build), Google Benchmark, readline, the PowerPC cross
-# compiler and qemu-user for the target tests, net-snmp (the agent library, the master agent snmpd and the
-# command-line tools) and smitools (smilint); then the IETF MIB modules into mibs/ietf (scripts/ietf_mibs.sh,
-# with npm). Quick when everything is there: one dpkg-query and a look at mibs/ietf, nothing else.
+# GoogleTest (prebuilt, and its sources for the target build), Google Benchmark, readline, libpcap (the
+# capture files of the traffic commands), the PowerPC cross compiler and qemu-user for the target tests,
+# net-snmp (the agent library, the master agent snmpd and the command-line tools) and smitools (smilint); then
+# the IETF MIB modules into mibs/ietf (scripts/ietf_mibs.sh, with npm). Quick when everything is there: one
+# dpkg-query and a look at mibs/ietf, nothing else.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -13,9 +14,10 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   libreadline-dev
+  libpcap-dev
   g++-powerpc-linux-gnu qemu-user
   valgrind
-  snmpd snmp libsnmp-dev smitools
+  snmpd snmp snmptrapd libsnmp-dev smitools
 )
 # npm fetches the IETF MIB modules. Debian's package only when there is no npm at all: a Node.js from
 # elsewhere (NodeSource's nodejs) brings its own npm and conflicts with Debian's.

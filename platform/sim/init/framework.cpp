@@ -5,6 +5,7 @@
 
 #include "chassis/chassis_commands.h"
 #include "chassis/sim_chassis.h"
+#include "fabric/fabric_commands.h"
 #include "init/sim_framework.h"
 #include "kernel/kernel_commands.h"
 #include "log/sim_log.h"
@@ -13,6 +14,7 @@
 #include "services/sim_services.h"
 #include "shell/sim_shell.h"
 #include "snmp/sim_agent.h"
+#include "traffic/traffic_commands.h"
 
 namespace sim::framework {
 namespace {
@@ -97,7 +99,9 @@ bool boot(QV_INIT_T *rec, const Options &options) {
     context()->ctree = shell::tree();
     shell::tree()->reset();
     kernel::install_commands(context()->ctree);
+    traffic::install_commands(context()->ctree);
     chassis::install_commands(context()->ctree);
+    fabric::install_commands(context()->ctree);
     say("module initialiser returned " + std::to_string(rec->mod_init(0, 0)));
     if (rec->cli_init != nullptr)
         say("command installer returned " + std::to_string(rec->cli_init(context())));

@@ -38,7 +38,7 @@ enum class Accounting {
 struct Decision {
     FrameInfo info;
     uint32_t interface = 0;       // the ingress interface (logical port of the port or of its trunk)
-    bool screened = false;        // screening is enabled on the interface
+    bool screened = false;        // screening is enabled on the interface (looked up for server packets only)
     bool forwarded = true;        // the frame passes
     std::optional<RuleKey> rule;  // the rule that permitted a server packet
 };
