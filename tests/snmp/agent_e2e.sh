@@ -27,6 +27,10 @@ cleanup() {
     wait "$switch_pid" 2>/dev/null
   fi
   "$root/scripts/snmp_master.sh" stop "$work/master" >/dev/null 2>&1
+  if [[ -n ${trapd_pid-} ]]; then
+    kill "$trapd_pid" 2>/dev/null
+    wait "$trapd_pid" 2>/dev/null
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -44,6 +48,21 @@ check() {
     diff -u <(printf '%s\n' "$2") <(printf '%s\n' "$3") | tail -n +3
   fi
 }
+
+# A notification receiver on a free port; the master sends its subagents' notifications there.
+trapd_pid=
+for ((i = 0; i < 20; i++)); do
+  [[ -z $trapd_pid ]] || break
+  trap_port=$((10000 + (RANDOM * 32768 + RANDOM) % 22000))
+  printf 'disableAuthorization yes\n' >"$work/snmptrapd.conf"
+  snmptrapd -f -C -c "$work/snmptrapd.conf" -M "+$root/mibs:$root/mibs/ietf" -m DHCPFTR-MIB -Lf "$work/traps.log" \
+    "udp:127.0.0.1:$trap_port" </dev/null >/dev/null 2>&1 &
+  trapd_pid=$!
+  sleep 0.2
+  kill -0 "$trapd_pid" 2>/dev/null || trapd_pid=
+done
+[[ -n $trapd_pid ]] || { echo "FAIL: no notification receiver"; exit 1; }
+export SNMP_TRAP_SINK=127.0.0.1:$trap_port
 
 eval "$("$root/scripts/snmp_master.sh" start "$work/master")" || { echo "FAIL: no master agent"; exit 1; }
 
@@ -131,6 +150,20 @@ DHCPFTR-MIB::dhcpftrPortStatus[5761] = No more variables left in this MIB View (
 walk() { snmpwalk -OX "${reader[@]}" dhcpftrMIB 2>&1; }
 check "walk of the module" "$walk_expected" "$(walk)"
 check "bulk walk of the module" "$walk_expected" "$(snmpbulkwalk -OX "${reader[@]}" dhcpftrMIB 2>&1)"
+
+# ---- An illegal server dropped on a screened port is reported as a notification, once.
+console "platform traffic replay $root/tests/data/captures/netdhcp-DHCP-DISCOVER-OFFER-REQUEST-ACK.cap ingress eth1.1" \
+  "platform traffic replay $root/tests/data/captures/netdhcp-DHCP-DISCOVER-OFFER-REQUEST-ACK.cap ingress eth1.1"
+for ((i = 0; i < 50; i++)); do
+  grep -q dhcpftrIllegalServer "$work/traps.log" 2>/dev/null && break
+  sleep 0.1
+done
+sleep 0.3
+check "one notification of the illegal server" "1" "$(grep -c 'dhcpftrIllegalServer' "$work/traps.log" 2>&1)"
+for value in "dhcpftrReportServer.0 = IpAddress: 192.168.0.1" "dhcpftrReportIfIndex.0 = INTEGER: 5121" \
+  "dhcpftrReportClient.0 = STRING: 0:b:82:1:fc:42"; do
+  grep -q "$value" "$work/traps.log" || fail "the notification does not hold $value"
+done
 
 # ---- Changes: ports added to a rule, a rule created and destroyed, a port enabled and disabled, the scalars.
 rule=dhcpftrPermitPorts.192.168.1.10.0.0.0.0.0.0
