@@ -1,5 +1,8 @@
 // The C interface-table calls, over the simulated chassis.
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "chassis/sim_chassis.h"
 #include "if_table.h"
@@ -8,6 +11,18 @@ namespace {
 
 constexpr uint32_t kFirstLportIfindex = sim::ids::kPortIfindexBase + 1;
 constexpr uint32_t kLastLportIfindex = sim::ids::kTrunkIfindexBase + sim::ids::kTrunks - 1;
+
+// The names of the ports and trunks, made once, by ifindex from the first port's: the port-list text asks for
+// them port by port. Empty where the numbering names no interface.
+const std::string *port_or_trunk_name(uint32_t ifindex) {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (uint32_t i = kFirstLportIfindex; i <= kLastLportIfindex; ++i)
+            list.push_back(sim::ids::name_of(i).value_or(""));
+        return list;
+    }();
+    return &names[ifindex - kFirstLportIfindex];
+}
 
 }  // namespace
 
@@ -26,8 +41,13 @@ uint32_t if_st_lport_to_ifindex(uint32_t lport) {
 }
 
 int if_utl_ifindex_to_ifname(uint32_t ifindex, char *name) {
-    auto text = sim::ids::name_of(ifindex);
-    if (!text)
+    std::optional<std::string> other;
+    const std::string *text = nullptr;
+    if (ifindex >= kFirstLportIfindex && ifindex <= kLastLportIfindex)
+        text = port_or_trunk_name(ifindex);
+    else if ((other = sim::ids::name_of(ifindex)))
+        text = &*other;
+    if (text == nullptr || text->empty())
         return -1;
     std::memset(name, 0, IF_NAME_BUF);
     std::memcpy(name, text->data(), text->size());

@@ -1,11 +1,14 @@
 #include "format/sim_format.h"
 
+#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string_view>
 #include <type_traits>
 
 namespace sim {
@@ -43,18 +46,24 @@ struct Conversion {
 // that the list is always read with the right types whatever conversions the format mixes.
 class Formatter {
 public:
-    Formatter(const char *fmt, va_list ap) : fmt_(fmt), saved_errno_(errno) { va_copy(args_, ap); }
+    Formatter(std::string &out, const char *fmt, va_list ap)
+        : fmt_(fmt), saved_errno_(errno), out_(out), start_(out.size()) {
+        va_copy(args_, ap);
+    }
     ~Formatter() { va_end(args_); }
     Formatter(const Formatter &) = delete;
     Formatter &operator=(const Formatter &) = delete;
 
-    std::string run();
+    void run();
 
 private:
     // Reads the conversion that starts after a "%" at p; on success moves p past it and returns true.
     bool parse(const char *&p, Conversion &conv);
     // Appends one parsed conversion; false when the conversion character is not one we know.
     bool convert(const Conversion &conv);
+    // The common conversions (%s %d %i %u %x %X %c, with "-" and a width at most) written without snprintf;
+    // false, with nothing read from the arguments, for any other.
+    bool convert_plain(const Conversion &conv);
     void convert_signed(const Conversion &conv);
     void convert_unsigned(const Conversion &conv);
     void convert_address(const Conversion &conv);
@@ -65,12 +74,13 @@ private:
     const char *fmt_;
     va_list args_;
     int saved_errno_;
-    std::string out_;
+    std::string &out_;
+    std::size_t start_;  // where this format's text begins in out_
 };
 
-std::string Formatter::run() {
+void Formatter::run() {
     if (fmt_ == nullptr)
-        return out_;
+        return;
     const char *p = fmt_;
     while (*p != '\0') {
         const char *percent = std::strchr(p, '%');
@@ -93,13 +103,25 @@ std::string Formatter::run() {
             p = percent + 1;
         }
     }
-    return out_;
 }
 
 bool Formatter::parse(const char *&p, Conversion &conv) {
     const char *q = p;
-    while (*q != '\0' && std::strchr("-+ #0'", *q) != nullptr)
-        conv.flags += *q++;
+    for (;; ++q) {
+        switch (*q) {
+        case '-':
+        case '+':
+        case ' ':
+        case '#':
+        case '0':
+        case '\'':
+            conv.flags += *q;
+            continue;
+        default:
+            break;
+        }
+        break;
+    }
     if (*q == '*') {
         int width = va_arg(args_, int);
         ++q;
@@ -129,19 +151,35 @@ bool Formatter::parse(const char *&p, Conversion &conv) {
                     conv.precision = conv.precision * 10 + (*q - '0');
         }
     }
-    static const struct {
-        const char *text;
-        Length length;
-    } lengths[] = {{"hh", Length::hh}, {"h", Length::h}, {"ll", Length::ll}, {"l", Length::l}, {"z", Length::z},
-                   {"j", Length::j},   {"t", Length::t}, {"L", Length::L},   {"q", Length::ll}};
-    for (const auto &entry : lengths) {
-        std::size_t n = std::strlen(entry.text);
-        if (std::strncmp(q, entry.text, n) == 0) {
-            conv.length = entry.length;
-            conv.length_text = entry.text;
-            q += n;
-            break;
-        }
+    auto take = [&](Length length, const char *text, int n) {
+        conv.length = length;
+        conv.length_text = text;
+        q += n;
+    };
+    switch (*q) {
+    case 'h':
+        q[1] == 'h' ? take(Length::hh, "hh", 2) : take(Length::h, "h", 1);
+        break;
+    case 'l':
+        q[1] == 'l' ? take(Length::ll, "ll", 2) : take(Length::l, "l", 1);
+        break;
+    case 'q':
+        take(Length::ll, "q", 1);
+        break;
+    case 'z':
+        take(Length::z, "z", 1);
+        break;
+    case 'j':
+        take(Length::j, "j", 1);
+        break;
+    case 't':
+        take(Length::t, "t", 1);
+        break;
+    case 'L':
+        take(Length::L, "L", 1);
+        break;
+    default:
+        break;
     }
     if (*q == '\0')
         return false;
@@ -150,7 +188,54 @@ bool Formatter::parse(const char *&p, Conversion &conv) {
     return true;
 }
 
+bool Formatter::convert_plain(const Conversion &conv) {
+    if (conv.precision >= 0 || conv.length != Length::none || (!conv.flags.empty() && conv.flags != "-"))
+        return false;
+    char digits[16];
+    std::string_view body;
+    switch (conv.letter) {
+    case 's': {
+        const char *s = va_arg(args_, const char *);
+        body = s != nullptr ? s : "(null)";
+        break;
+    }
+    case 'd':
+    case 'i':
+        body = std::string_view(digits, std::to_chars(digits, digits + sizeof digits, va_arg(args_, int)).ptr - digits);
+        break;
+    case 'u':
+        body = std::string_view(digits,
+                                std::to_chars(digits, digits + sizeof digits, va_arg(args_, unsigned)).ptr - digits);
+        break;
+    case 'x':
+    case 'X': {
+        char *end = std::to_chars(digits, digits + sizeof digits, va_arg(args_, unsigned), 16).ptr;
+        if (conv.letter == 'X')
+            for (char *c = digits; c < end; ++c)
+                *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+        body = std::string_view(digits, static_cast<std::size_t>(end - digits));
+        break;
+    }
+    case 'c':
+        digits[0] = static_cast<char>(va_arg(args_, int));
+        body = std::string_view(digits, 1);
+        break;
+    default:
+        return false;
+    }
+    const std::size_t pad = conv.width > static_cast<long long>(body.size())
+                                ? static_cast<std::size_t>(conv.width) - body.size() : 0;
+    if (conv.flags.empty())
+        out_.append(pad, ' ');
+    out_ += body;
+    if (!conv.flags.empty())
+        out_.append(pad, ' ');
+    return true;
+}
+
 bool Formatter::convert(const Conversion &conv) {
+    if (convert_plain(conv))
+        return true;
     switch (conv.letter) {
     case 'd':
     case 'i':
@@ -274,7 +359,7 @@ void Formatter::convert_address(const Conversion &conv) {
 
 // "%n": stores the number of characters produced so far, in the integer type its length modifier names.
 void Formatter::store_count(const Conversion &conv) {
-    const auto count = static_cast<long long>(out_.size());
+    const auto count = static_cast<long long>(out_.size() - start_);
     switch (conv.length) {
     case Length::hh:
         *va_arg(args_, signed char *) = static_cast<signed char>(count);
@@ -325,8 +410,23 @@ void Formatter::emit(const std::string &printf_text, T value) {
 
 }  // namespace
 
+void vformat_append(std::string &out, const char *fmt, va_list ap) {
+    // A lone "%s", the way pieces of text are printed, is copied without parsing.
+    if (fmt != nullptr && fmt[0] == '%' && fmt[1] == 's' && fmt[2] == '\0') {
+        va_list copy;
+        va_copy(copy, ap);
+        const char *text = va_arg(copy, const char *);
+        va_end(copy);
+        out += text != nullptr ? text : "(null)";
+        return;
+    }
+    Formatter(out, fmt, ap).run();
+}
+
 std::string vformat(const char *fmt, va_list ap) {
-    return Formatter(fmt, ap).run();
+    std::string out;
+    Formatter(out, fmt, ap).run();
+    return out;
 }
 
 std::string format(const char *fmt, ...) {

@@ -14,6 +14,8 @@ namespace sim {
 
 // Formats fmt with the arguments of ap. ap is read through a copy, so the caller's list is left as it was.
 std::string vformat(const char *fmt, va_list ap);
+// As vformat, appending the text to out ("%n" counts from where this text begins).
+void vformat_append(std::string &out, const char *fmt, va_list ap);
 // Formats fmt with the arguments that follow it.
 std::string format(const char *fmt, ...);
 

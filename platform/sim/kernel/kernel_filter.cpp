@@ -127,7 +127,7 @@ private:
             queue_.pop_front();
             std::optional<std::pair<uint32_t, int32_t>> answer = apply(message);
             if (answer && answer->second == 0)
-                publish_screen(tables_);
+                tables_changed(tables_);
             bool drop = answer && dropping_ > 0;
             if (drop) {
                 --dropping_;
@@ -239,6 +239,11 @@ KernelFilter &filter() {
 }  // namespace
 
 bool receive(uint32_t number, const void *body, uint32_t length) { return filter().receive(number, body, length); }
+
+void publish_current_tables() {
+    std::lock_guard lock(filter().mutex_);
+    publish_screen(filter().tables_);
+}
 
 void refuse_next(int count, int32_t result, std::optional<uint32_t> op) {
     std::lock_guard lock(filter().mutex_);

@@ -91,6 +91,7 @@ struct Screen {
 struct Published {
     std::atomic<std::shared_ptr<const Screen>> screen{empty_screen()};
     std::atomic<uint64_t> version{0};
+    std::atomic<bool> in_use{false};  // a snapshot was asked for: every change is published from now on
 
     static std::shared_ptr<const Screen> empty_screen() {
         auto screen = std::make_shared<Screen>();
@@ -180,7 +181,13 @@ void report(const Screen &screen, const Decision &decision, std::chrono::nanosec
 
 }  // namespace
 
+void tables_changed(const Tables &tables) {
+    if (published().in_use.load(std::memory_order_acquire))
+        publish_screen(tables);
+}
+
 void publish_screen(const Tables &tables) {
+    published().in_use.store(true, std::memory_order_release);
     auto screen = std::make_shared<Screen>();
     screen->enabled = tables.enabled;
     screen->trap = tables.trap != 0;
@@ -228,6 +235,8 @@ Decision classify(uint32_t lport, std::span<const uint8_t> frame, std::chrono::n
     decision.interface = trunk != 0 ? trunk : lport;
     if (decision.info.kind == FrameKind::other)
         return decision;
+    if (!published().in_use.load(std::memory_order_acquire))
+        publish_current_tables();
     const Screen &screen = current_screen();
     decision.screened = holds(screen.enabled, decision.interface);
     if (!decision.screened)

@@ -4,7 +4,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,7 +17,6 @@ namespace sim::log {
 namespace {
 
 constexpr int dhcpftr_module = 153;
-constexpr std::size_t default_recent_capacity = 1000;
 
 const char *module_name(int module) {
     return module == dhcpftr_module ? "dhcpftr" : "platform";
@@ -84,13 +82,7 @@ public:
     void clear() {
         std::lock_guard lock(mutex_);
         records_.clear();
-        recent_.clear();
     }
-    std::vector<std::string> recent_lines() {
-        std::lock_guard lock(mutex_);
-        return {recent_.begin(), recent_.end()};
-    }
-    void set_recent_capacity(std::size_t lines);
     void reset();
 
 private:
@@ -105,8 +97,6 @@ private:
     File file_;
     bool capture_ = false;
     std::vector<Record> records_;
-    std::deque<std::string> recent_;
-    std::size_t recent_capacity_ = default_recent_capacity;
     std::map<std::thread::id, OpenLine> lines_;
 };
 
@@ -121,7 +111,8 @@ int Logger::write(int module, int sub, int level, int flag, const char *fmt, va_
         line.module = module;
         line.level = level;
     }
-    if (!line.accepted)
+    // A line that no sink and no capture takes is not formatted at all.
+    if (!line.accepted || (sink_ == Sink::none && !capture_))
         return 0;
     std::string text = vformat(fmt, ap);
     if (capture_)
@@ -153,21 +144,12 @@ bool Logger::open_file(const std::string &path) {
     return true;
 }
 
-void Logger::set_recent_capacity(std::size_t lines) {
-    std::lock_guard lock(mutex_);
-    recent_capacity_ = lines;
-    while (recent_.size() > recent_capacity_)
-        recent_.pop_front();
-}
-
 void Logger::reset() {
     std::lock_guard lock(mutex_);
     select(Sink::none);
     min_level_ = 0;
     capture_ = false;
     records_.clear();
-    recent_.clear();
-    recent_capacity_ = default_recent_capacity;
     lines_.clear();
 }
 
@@ -195,11 +177,6 @@ void Logger::write_line(const OpenLine &line, const std::string &text) {
     full += std::to_string(line.level);
     full += ' ';
     full += text;
-    if (recent_capacity_ > 0) {
-        if (recent_.size() >= recent_capacity_)
-            recent_.pop_front();
-        recent_.push_back(full);
-    }
     std::FILE *stream = nullptr;
     switch (sink_) {
     case Sink::none:
@@ -263,12 +240,6 @@ std::vector<Record> records() {
 }
 void clear() {
     the_logger().clear();
-}
-std::vector<std::string> recent_lines() {
-    return the_logger().recent_lines();
-}
-void set_recent_capacity(std::size_t lines) {
-    the_logger().set_recent_capacity(lines);
 }
 void reset() {
     the_logger().reset();

@@ -5,8 +5,9 @@
 // A line whose first piece has a level below the minimum is dropped with all its continuations. Accepted
 // text is collected until a "\n" ends it; each complete line is then written to the sink as
 // "<module>.<level> <text>" (module 153 is "dhcpftr", every other module "platform"; the level is the one of
-// the line's first piece) and kept in a bounded ring of recent lines. A line still open when the same thread
-// starts the next one is ended there. Tests can also capture every accepted piece as it was made.
+// the line's first piece). A line still open when the same thread starts the next one is ended there. Tests
+// can also capture every accepted piece as it was made. A line that neither a sink nor the capture takes is
+// never formatted.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +19,7 @@ namespace sim::log {
 
 // Where complete lines go.
 enum class Sink {
-    none,            // nowhere (the default); the ring of recent lines and the capture still see them
+    none,            // nowhere (the default); the capture still sees them
     standard_error,  // standard error, one write and flush per line
     file,            // the file opened last by open_file, appended to and flushed per line
     system_log,      // syslog, ident "dhcpftr", the line without its newline
@@ -52,16 +53,12 @@ bool open_file(const std::string &path);
 void enable_capture(bool on);
 // The pieces recorded so far, oldest first.
 std::vector<Record> records();
-// Forgets the recorded pieces and the recent lines.
+// Forgets the recorded pieces.
 void clear();
 
-// The last complete lines, oldest first, each as written to a sink but without its newline.
-std::vector<std::string> recent_lines();
-// Keeps at most `lines` recent lines (1000 by default), dropping the oldest ones beyond it.
-void set_recent_capacity(std::size_t lines);
 
-// Puts every setting back to its default (minimum level 0, no sink, capture off, 1000 recent lines), forgets
-// records, recent lines and any line still open.
+// Puts every setting back to its default (minimum level 0, no sink, capture off), forgets records and any line
+// still open.
 void reset();
 
 // Replaces every "[" digits "]" in text with "[#]", so that tests need not pin the source line numbers that

@@ -25,12 +25,18 @@ namespace {
 
 // Reads one line of any length from in, without its "\n" and a "\r" before it; false at the end of input.
 bool read_line(std::FILE *in, std::string &line) {
-    line.clear();
-    int c;
-    while ((c = std::getc(in)) != EOF && c != '\n')
-        line += static_cast<char>(c);
-    if (c == EOF && line.empty())
+    char *buffer = nullptr;
+    std::size_t size = 0;
+    const ssize_t n = ::getline(&buffer, &size, in);
+    if (n < 0) {
+        std::free(buffer);
+        line.clear();
         return false;
+    }
+    line.assign(buffer, static_cast<std::size_t>(n));
+    std::free(buffer);
+    if (!line.empty() && line.back() == '\n')
+        line.pop_back();
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return true;

@@ -13,9 +13,12 @@ void StreamOutput::write(std::string_view text) { std::fwrite(text.data(), 1, te
 void StreamOutput::flush() { std::fflush(stream_); }
 
 int output(void *target, const char *format, ...) {
+    // One buffer per thread, so that printing a piece allocates nothing once the buffer has grown.
+    thread_local std::string text;
+    text.clear();
     va_list ap;
     va_start(ap, format);
-    std::string text = vformat(format, ap);
+    vformat_append(text, format, ap);
     va_end(ap);
     if (target != nullptr)
         static_cast<Output *>(target)->write(text);
