@@ -78,6 +78,7 @@ bench: deps
 	else \
 	  echo "no benchmarks built yet (bench/*.cpp)"; \
 	fi
+	@bench/live_bench.sh build/bench/dhcpftr
 
 clean:
 	rm -rf build

@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# The simulated switch screening real DHCP traffic: a legitimate and a rogue dnsmasq and two udhcpc clients
+# in network namespaces of their own, joined by the switch (scripts/lab.sh). Every lease is a fresh exchange:
+# udhcpc starts with a DISCOVER each time.
+#
+#   lab_test.sh DHCPFTR SOURCE_DIR
+#
+# Exit 77 (skipped) when not root, when network namespaces cannot be created, when dnsmasq, udhcpc or
+# ethtool is missing, or under an emulator (the lab runs the host's build). The lab has namespaces and a work
+# directory of its own (LAB_PREFIX dhcpftr-live), so a developer's lab is not disturbed; it is taken down
+# also when a check fails or the test is interrupted.
+set -uo pipefail
+
+dhcpftr=$1
+root=$2
+
+[[ -z ${DHCPFTR_EMULATOR:-} ]] || { echo "skipped: the live lab runs only a build for this host"; exit 77; }
+[[ $(id -u) -eq 0 ]] || { echo "skipped: needs root"; exit 77; }
+
+export LAB_PREFIX=dhcpftr-live
+export LAB_DIR=${TMPDIR:-/tmp}/dhcpftr-live
+export DHCPFTR=$dhcpftr
+lab() { "$root/scripts/lab.sh" "$@"; }
+
+cleanup() {
+  lab down >/dev/null 2>&1
+  rm -rf "$LAB_DIR"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+cleanup   # a lab of a test run that was killed
+out=$(lab up 2 2>&1)
+case $? in
+  0) ;;
+  77) echo "skipped: ${out#lab: }"; exit 77 ;;
+  *) echo "FAIL: the lab did not come up: $out"; exit 1 ;;
+esac
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# lease N: "SERVER IP" of one exchange of client N, or "none".
+lease() {
+  local out
+  out=$(lab lease "$1")
+  if [[ $out =~ ^client\ $1:\ ([0-9.]+)\ from\ ([0-9.]+)$ ]]; then
+    echo "${BASH_REMATCH[2]} ${BASH_REMATCH[1]}"
+  else
+    echo none
+  fi
+}
+# A lease is valid when its address is from the pool of the server that granted it.
+valid() {  # SERVER IP
+  local host=${2##*.}
+  case $1 in
+    10.10.0.1) [[ ${2%.*} == 10.10.0 && $host -ge 100 && $host -le 149 ]] ;;
+    10.10.0.2) [[ ${2%.*} == 10.10.0 && $host -ge 150 && $host -le 199 ]] ;;
+    *) false ;;
+  esac
+}
+# Sets "server" to the server of the lease.
+expect_lease() {  # NAME CLIENT SERVER|any
+  local got
+  got=$(lease "$2")
+  if [[ $got == none ]] || ! valid "${got%% *}" "${got#* }" || [[ $3 != any && ${got%% *} != "$3" ]]; then
+    fail "$1: client $2 got '$got', expected a lease from $3"
+  fi
+  server=${got%% *}
+}
+expect_no_lease() {  # NAME CLIENT
+  local got
+  got=$(lease "$2")
+  [[ $got == none ]] || fail "$1: client $2 got '$got', expected no lease"
+}
+
+# counter TABLE-COMMAND INTERFACE COLUMN: the number in the row of INTERFACE under the header naming COLUMN.
+counter() {
+  lab cli "$1" | awk -v ifname="$2" -v column="$3" '
+    { for (i = 1; i <= NF; i++) if ($i == column) { col = i; next } }
+    col && $1 == ifname { print $col; exit }'
+}
+rogue_replies() { grep -cE 'DHCP(OFFER|ACK|NAK)\(eth0\)' "$LAB_DIR/rogue.log"; }
+reports() { grep -c "kernel: illegal DHCP server ${1//./\\.} on $2, client" "$LAB_DIR/switch.log"; }
+# Waits (5 s at most) until every reply the rogue has logged is counted as dropped on eth1.2, by the fabric
+# (platform port show) and by the filter (platform traffic show): a reply still in flight is waited for.
+expect_rogue_dropped() {  # NAME FABRIC-BASE FILTER-BASE REPLIES-BASE
+  local i fabric filter replies
+  for ((i = 0; i < 50; i++)); do
+    replies=$(($(rogue_replies) - $4))
+    fabric=$(($(counter "platform port show" eth1.2 Dropped) - $2))
+    filter=$(($(counter "platform traffic show" eth1.2 Dropped) - $3))
+    [[ $replies -gt 0 && $fabric -eq $replies && $filter -eq $replies ]] && return 0
+    sleep 0.1
+  done
+  fail "$1: the rogue sent $replies replies; dropped on eth1.2: $fabric by the fabric, $filter by the filter"
+}
+
+start=$SECONDS
+
+# ---- 1. No screening: both servers' replies reach the clients. With the legitimate server stopped the
+# ---- rogue's lease must come through.
+first=()
+for ((i = 0; i < 3; i++)); do
+  expect_lease "no screening" 1 any
+  first+=("$server")
+done
+echo "no screening: client 1 leased from ${first[*]}"
+lab server srv stop
+expect_lease "no screening, only the rogue" 1 10.10.0.2
+lab server srv start
+
+# ---- 2. Screening on the server ports, a rule for the legitimate server only: every lease comes from it and
+# ---- every reply of the rogue is dropped (the report is checked at the end).
+lab cli "configure terminal" "ip dhcp screening ports eth1.1-1.2" \
+  "ip dhcp screening server-ip 10.10.0.1 ports eth1.1" "ip dhcp screening trap-log" "end" >/dev/null
+fabric0=$(counter "platform port show" eth1.2 Dropped)
+filter0=$(counter "platform traffic show" eth1.2 Dropped)
+filter0=${filter0:-0}
+replies0=$(rogue_replies)
+for ((i = 0; i < 10; i++)); do expect_lease "screening" $((i % 2 + 1)) 10.10.0.1; done
+expect_rogue_dropped "screening" "$fabric0" "$filter0" "$replies0"
+# The sharper check: without the legitimate server no client gets a lease, though the rogue answers.
+lab server srv stop
+replies0=$(rogue_replies)
+LAB_TRIES=2 expect_no_lease "screening, only the rogue" 1
+[[ $(rogue_replies) -gt $replies0 ]] || fail "screening, only the rogue: the rogue did not answer"
+lab server srv start
+
+# ---- 3. A rule that lets the rogue serve client 1 (02:00:00:00:01:01) only: client 1 takes a valid lease from
+# ---- either server, client 2 only from the legitimate one; without the legitimate server client 1 must get
+# ---- its lease from the rogue and client 2 none.
+lab cli "configure terminal" "ip dhcp screening server-ip 10.10.0.2 client-mac 02:00:00:00:01:01 ports eth1.2" \
+  "end" >/dev/null
+servers=()
+for ((i = 0; i < 5; i++)); do
+  expect_lease "rogue for client 1" 1 any
+  servers+=("$server")
+  expect_lease "rogue for client 1" 2 10.10.0.1
+done
+echo "rogue allowed for client 1: client 1 leased from ${servers[*]}"
+lab server srv stop
+for ((i = 0; i < 3; i++)); do expect_lease "rogue for client 1, only the rogue" 1 10.10.0.2; done
+offers0=$(grep -c 'DHCPOFFER(eth0) [0-9.]* 02:00:00:00:01:02' "$LAB_DIR/rogue.log")
+LAB_TRIES=2 expect_no_lease "rogue for client 1, only the rogue" 2
+[[ $(grep -c 'DHCPOFFER(eth0) [0-9.]* 02:00:00:00:01:02' "$LAB_DIR/rogue.log") -gt $offers0 ]] ||
+  fail "rogue for client 1, only the rogue: the rogue made no offer to client 2"
+
+# The rogue's replies dropped on eth1.2 since the trap/log went on all fall within one suppress duration (10
+# minutes): one report. The legitimate server is never reported.
+[[ $(reports 10.10.0.2 eth1.2) -eq 1 ]] || fail "$(reports 10.10.0.2 eth1.2) reports of 10.10.0.2 on eth1.2, expected 1"
+[[ $(reports 10.10.0.1 '[^ ]*') -eq 0 ]] || fail "the legitimate server was reported"
+echo "checks took $((SECONDS - start)) s"
+
+# ---- The switch ends with its console, and leaves no sanitizer report.
+lab down >/dev/null 2>&1
+grep -i 'runtime error\|AddressSanitizer\|LeakSanitizer\|ThreadSanitizer' "$LAB_DIR/console.out" &&
+  fail "sanitizer report"
+
+if [[ $failures -ne 0 ]]; then
+  echo "--- switch log (last lines)"
+  tail -n 20 "$LAB_DIR/switch.log"
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all live lab checks passed"
