@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -30,7 +31,7 @@ namespace {
 constexpr int kLogModule = 1;
 constexpr std::size_t kMaxFrame = 65536;
 constexpr std::size_t kTagLength = 4;
-constexpr int kBurst = 64;  // frames read from one port before the others get their turn
+constexpr int kBurst = 32;  // frames read from one port with one call, before the others get their turn
 
 // One attached port: its socket (closed with the last reference, so the fabric's thread can finish a frame
 // on a port being detached) and its counters.
@@ -166,7 +167,7 @@ private:
         std::vector<PortPtr> ports;
         std::vector<pollfd> polled;
         uint64_t seen = ~uint64_t{0};
-        std::vector<uint8_t> buffer(kMaxFrame + kTagLength);
+        auto burst = std::make_unique<Burst>();
         for (;;) {
             {
                 std::lock_guard lock(mutex_);
@@ -193,38 +194,71 @@ private:
                 if ((events & (POLLERR | POLLNVAL | POLLHUP)) != 0 && (events & POLLIN) == 0)
                     vanish(ports[i], "it reports an error");
                 else if ((events & POLLIN) != 0)
-                    receive(ports[i], ports, buffer);
+                    receive(ports[i], ports, *burst);
             }
         }
     }
 
-    // Reads up to a burst of frames from a port and switches each.
-    void receive(const PortPtr &in, const std::vector<PortPtr> &ports, std::vector<uint8_t> &buffer) {
-        for (int n = 0; n < kBurst; ++n) {
-            sockaddr_ll from{};
-            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(tpacket_auxdata))];
-            // Room before the frame for a VLAN tag to put back.
-            iovec data{buffer.data() + kTagLength, kMaxFrame};
-            msghdr message{};
-            message.msg_name = &from;
-            message.msg_namelen = sizeof from;
-            message.msg_iov = &data;
+    // The frames of one burst: read with one call, switched one by one, then sent with one call per port.
+    struct Burst {
+        std::vector<uint8_t> data = std::vector<uint8_t>(kBurst * (kMaxFrame + kTagLength));
+        std::array<mmsghdr, kBurst> in{};
+        std::array<iovec, kBurst> in_data{};
+        std::array<sockaddr_ll, kBurst> from{};
+        std::array<std::array<char, CMSG_SPACE(sizeof(tpacket_auxdata))>, kBurst> control{};
+        std::map<uint32_t, std::vector<mmsghdr>> out;  // by port
+        std::vector<iovec> out_data = std::vector<iovec>(kBurst);
+        std::vector<const Port *> targets;  // of the frame being switched
+
+        uint8_t *slot(int i) { return data.data() + static_cast<std::size_t>(i) * (kMaxFrame + kTagLength); }
+    };
+
+    // Reads a burst of frames from a port and switches them.
+    void receive(const PortPtr &in, const std::vector<PortPtr> &ports, Burst &burst) {
+        for (int i = 0; i < kBurst; ++i) {
+            // Room before each frame for a VLAN tag to put back.
+            burst.in_data[i] = {burst.slot(i) + kTagLength, kMaxFrame};
+            msghdr &message = burst.in[i].msg_hdr;
+            message = msghdr{};
+            message.msg_name = &burst.from[i];
+            message.msg_namelen = sizeof burst.from[i];
+            message.msg_iov = &burst.in_data[i];
             message.msg_iovlen = 1;
-            message.msg_control = control;
-            message.msg_controllen = sizeof control;
-            const ssize_t length = ::recvmsg(in->fd, &message, MSG_TRUNC);
-            if (length < 0) {
-                if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                    vanish(in, error_text(errno));
-                return;
-            }
-            if (from.sll_pkttype == PACKET_OUTGOING || static_cast<std::size_t>(length) > kMaxFrame ||
-                length < static_cast<ssize_t>(2 * 6 + 2))
+            message.msg_control = burst.control[i].data();
+            message.msg_controllen = burst.control[i].size();
+        }
+        const int count = ::recvmmsg(in->fd, burst.in.data(), kBurst, MSG_TRUNC, nullptr);
+        if (count < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                vanish(in, error_text(errno));
+            return;
+        }
+        for (auto &[port, messages] : burst.out)
+            messages.clear();
+        for (int i = 0; i < count; ++i) {
+            const std::size_t length = burst.in[i].msg_len;
+            if (burst.from[i].sll_pkttype == PACKET_OUTGOING || (burst.in[i].msg_hdr.msg_flags & MSG_TRUNC) != 0 ||
+                length > kMaxFrame || length < 2 * 6 + 2)
                 continue;
-            uint8_t *frame = buffer.data() + kTagLength;
-            std::size_t size = static_cast<std::size_t>(length);
-            put_back_tag(message, frame, size);
-            switch_frame(in, ports, frame, size);
+            uint8_t *frame = burst.slot(i) + kTagLength;
+            std::size_t size = length;
+            put_back_tag(burst.in[i].msg_hdr, frame, size);
+            burst.out_data[i] = {frame, size};
+            switch_frame(in, ports, frame, size, burst.targets);
+            for (const Port *out : burst.targets) {
+                mmsghdr message{};
+                message.msg_hdr.msg_iov = &burst.out_data[i];
+                message.msg_hdr.msg_iovlen = 1;
+                burst.out[out->lport].push_back(message);
+            }
+        }
+        for (const PortPtr &out : ports) {
+            auto pending = burst.out.find(out->lport);
+            if (pending == burst.out.end() || pending->second.empty())
+                continue;
+            const int sent = ::sendmmsg(out->fd, pending->second.data(), pending->second.size(), 0);
+            if (sent > 0)
+                out->sent.fetch_add(static_cast<uint64_t>(sent), std::memory_order_relaxed);
         }
     }
 
@@ -250,7 +284,10 @@ private:
         }
     }
 
-    void switch_frame(const PortPtr &in, const std::vector<PortPtr> &ports, const uint8_t *frame, std::size_t size) {
+    // Screens one frame that entered a port and learns its source; out receives the ports it goes out of.
+    void switch_frame(const PortPtr &in, const std::vector<PortPtr> &ports, const uint8_t *frame, std::size_t size,
+                      std::vector<const Port *> &out) {
+        out.clear();
         in->received.fetch_add(1, std::memory_order_relaxed);
         const auto now = std::chrono::steady_clock::now().time_since_epoch();
         const kernel::Decision decision =
@@ -261,17 +298,13 @@ private:
             return;
         }
         in->forwarded.fetch_add(1, std::memory_order_relaxed);
-        const uint64_t source = mac_at(frame + 6);
         if ((frame[6] & 1) == 0)
-            learned_[source] = in->lport;
+            learned_[mac_at(frame + 6)] = in->lport;
         const bool group = (frame[0] & 1) != 0;
         auto known = group ? learned_.end() : learned_.find(mac_at(frame));
-        for (const PortPtr &out : ports) {
-            if (out == in || (known != learned_.end() && out->lport != known->second))
-                continue;
-            if (::send(out->fd, frame, size, 0) == static_cast<ssize_t>(size))
-                out->sent.fetch_add(1, std::memory_order_relaxed);
-        }
+        for (const PortPtr &port : ports)
+            if (port != in && (known == learned_.end() || port->lport == known->second))
+                out.push_back(port.get());
     }
 
     // Ends the attachment of a port whose interface is gone.
