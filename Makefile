@@ -5,6 +5,7 @@
 #   make test       debug build, all tests
 #   make check      test + AddressSanitizer/UBSan + ThreadSanitizer (channel tests) + PowerPC under qemu-ppc
 #   make bench      benchmarks
+#   make soak       the randomized mirror test for 100,000 steps (SOAK_SEEDS, SOAK_STEPS, SOAK_FIRST_SEED)
 #   make clean      remove build/
 
 SHELL := bash
@@ -82,3 +83,15 @@ bench: deps
 
 clean:
 	rm -rf build
+
+# make soak: the randomized topology mirror test for SOAK_SEEDS seeds from SOAK_FIRST_SEED, SOAK_STEPS steps each,
+# on the release build; a divergence is printed with its seed and minimised to the shortest step sequence.
+SOAK_SEEDS ?= 8
+SOAK_STEPS ?= 12500
+SOAK_FIRST_SEED ?= 1
+.PHONY: soak
+soak: deps
+	@$(call header,"soak")
+	@$(CMAKE) --preset release >/dev/null
+	@$(CMAKE) --build --preset release --target dhcpftr_soak
+	@build/release/tests/dhcpftr_soak $(SOAK_SEEDS) $(SOAK_STEPS) $(SOAK_FIRST_SEED)
