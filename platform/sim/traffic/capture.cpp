@@ -37,6 +37,10 @@ namespace {
 // The largest snap length libpcap knows: the one a file without a snap length is written with.
 constexpr uint32_t kMaxSnapLength = 262144;
 
+// The first second whose time in nanoseconds does not fit a frame's time.
+constexpr auto kLastSecond =
+    std::chrono::duration_cast<std::chrono::seconds>(std::chrono::nanoseconds::max()).count();
+
 struct FileCloser {
     void operator()(std::FILE *file) const { std::fclose(file); }
 };
@@ -89,6 +93,11 @@ std::optional<Capture> read_capture(const std::string &path, std::string &error)
             break;
         if (result != 1) {
             capture.cut_short = pcap_geterr(pcap.get());
+            break;
+        }
+        // Frame times are nanoseconds since the epoch: a pcapng timestamp may lie where they cannot go.
+        if (header->ts.tv_sec < 0 || header->ts.tv_sec >= kLastSecond) {
+            capture.cut_short = "a timestamp before 1970 or after 2262";
             break;
         }
         Frame frame;
