@@ -12,6 +12,7 @@
 
 #include "chassis/sim_chassis.h"
 #include "format/sim_format.h"
+#include "shell/platform_commands.h"
 #include "if_table.h"
 #include "portlist.h"
 #include "services/sim_services.h"
@@ -19,6 +20,8 @@
 namespace sim::chassis {
 namespace {
 
+using platform_commands::answer;
+using platform_commands::print;
 using platform_commands::kPlatformHelp;
 using platform_commands::number;
 
@@ -43,24 +46,12 @@ constexpr char kNoCard[] = "empty";
 constexpr char kNone[] = "none";
 constexpr int kCpuSlots = 2;  // user slots 1 and 2 hold the CPU cards
 
-// Writes one piece of text on the command context's terminal.
-void print(cli *cli, const std::string &text) { cli->out(cli->out_target, "%s", text.c_str()); }
-
 // True when the handler got the number of arguments its command gives; prints "% Invalid input" otherwise.
 bool arguments(cli *cli, int argc, int expected) {
     if (argc == expected)
         return true;
     print(cli, "% Invalid input\n");
     return false;
-}
-
-// The result of a handler for the chassis's answer: 0 for the empty text, otherwise 1 after printing the
-// reason and a newline.
-int answer(cli *cli, const std::string &reason) {
-    if (reason.empty())
-        return 0;
-    print(cli, reason + "\n");
-    return 1;
 }
 
 // One line of a table: the values padded to the widths of their columns, indented and separated by blanks.

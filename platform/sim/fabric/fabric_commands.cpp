@@ -13,14 +13,8 @@
 namespace sim::fabric {
 namespace {
 
-void print(cli *cli, const std::string &text) { cli->out(cli->out_target, "%s", text.c_str()); }
-
-int answer(cli *cli, const std::string &reason) {
-    if (reason.empty())
-        return 0;
-    print(cli, reason + "\n");
-    return 1;
-}
+using platform_commands::print;
+using platform_commands::answer;
 
 // The logical port of a physical port's name that the chassis has, or 0 after printing why not.
 uint32_t port_of(cli *cli, const char *name) {

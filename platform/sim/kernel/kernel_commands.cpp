@@ -13,18 +13,17 @@
 
 #include "chassis/sim_chassis.h"
 #include "format/sim_format.h"
+#include "shell/platform_commands.h"
 #include "kernel/sim_kernel.h"
 
 namespace sim::kernel {
 namespace {
 
+using platform_commands::print;
 using platform_commands::kPlatformHelp;
 using platform_commands::number;
 
 constexpr uint32_t kLastOpCode = 7;
-
-// Writes one piece of text on the command context's terminal.
-void print(cli *cli, const std::string &text) { cli->out(cli->out_target, "%s", text.c_str()); }
 
 // The count, delay or capacity argument text in [lo, hi]; nothing after printing "% Invalid number ...".
 std::optional<int64_t> count_argument(cli *cli, const char *text, int64_t lo, int64_t hi) {

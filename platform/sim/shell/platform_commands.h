@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <span>
+#include <string>
 #include <system_error>
 
 #include "cli.h"
@@ -29,6 +30,18 @@ inline std::optional<int64_t> number(const char *text, int64_t lo, int64_t hi) {
     if (text == end || error != std::errc() || stop != end || value < lo || value > hi)
         return std::nullopt;
     return value;
+}
+
+// Writes one piece of text on the command context's terminal.
+inline void print(cli *cli, const std::string &text) { cli->out(cli->out_target, "%s", text.c_str()); }
+
+// The result of a handler for a change's answer: 0 for the empty text, otherwise 1 after printing the reason
+// and a newline.
+inline int answer(cli *cli, const std::string &reason) {
+    if (reason.empty())
+        return 0;
+    print(cli, reason + "\n");
+    return 1;
 }
 
 // Installs the records into the tree, in the EXEC mode at kLevel. Returns 0 when each was installed,

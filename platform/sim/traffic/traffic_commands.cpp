@@ -22,6 +22,7 @@
 
 #include "chassis/sim_chassis.h"
 #include "format/sim_format.h"
+#include "shell/platform_commands.h"
 #include "if_table.h"
 #include "kernel/sim_kernel.h"
 #include "kernel/sim_traffic.h"
@@ -32,13 +33,11 @@
 namespace sim::traffic {
 namespace {
 
+using platform_commands::print;
 using kernel::Accounting;
 using kernel::Decision;
 using kernel::FrameKind;
 using platform_commands::kPlatformHelp;
-
-// Writes one piece of text on the command context's terminal.
-void print(cli *cli, const std::string &text) { cli->out(cli->out_target, "%s", text.c_str()); }
 
 // Prints "% <reason>" as one line and gives the result of a handler that could not do its work.
 int refuse(cli *cli, const std::string &reason) {
