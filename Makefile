@@ -3,7 +3,9 @@
 #   make run        start the simulated switch (ARGS="--level 15 --startup-config startup-config.conf" by
 #                   default: the file is replayed at boot when it exists and "write memory" saves to it)
 #   make test       debug build, all tests
-#   make check      test + AddressSanitizer/UBSan + ThreadSanitizer (channel tests) + PowerPC under qemu-ppc
+#   make check      test + AddressSanitizer/UBSan + ThreadSanitizer (channel tests) + fuzz targets (a short run
+#                   each) + PowerPC under qemu-ppc
+#   make fuzz       every fuzz target for FUZZ_SECONDS seconds (default 60), new inputs kept in build/fuzz/work
 #   make bench      benchmarks
 #   make soak       the randomized mirror test for 100,000 steps (SOAK_SEEDS, SOAK_STEPS, SOAK_FIRST_SEED)
 #   make clean      remove build/
@@ -23,7 +25,7 @@ CTEST_FLAGS := --output-on-failure -j$(JOBS)
 build = $(CMAKE) --preset $(1) >/dev/null && $(CMAKE) --build --preset $(1)
 header = printf '\n==== %s\n' $(1)
 
-.PHONY: all run test check check-asan check-tsan check-ppc bench clean deps
+.PHONY: all run test check check-asan check-tsan check-fuzz check-ppc fuzz bench clean deps
 
 deps:
 	@scripts/deps.sh
@@ -56,6 +58,23 @@ check-tsan: deps
 	  echo "(no channel tests: the whole suite)"; $(CTEST) --preset tsan $(CTEST_FLAGS); \
 	fi
 
+# Each fuzz target on its committed inputs, then DHCPFTR_FUZZ_RUNS (2000) inputs fuzzed from them.
+check-fuzz: deps
+	@$(call header,"fuzz targets: libFuzzer with AddressSanitizer + UBSan")
+	@$(call build,fuzz)
+	@$(CTEST) --preset fuzz $(CTEST_FLAGS)
+
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@$(call header,"fuzz targets for $(FUZZ_SECONDS) s each")
+	@$(call build,fuzz)
+	@for target in build/fuzz/tests/fuzz/fuzz_*; do \
+	  name=$${target##*/fuzz_}; \
+	  echo "---- $$name"; \
+	  FUZZ_WORK_DIR=build/fuzz/work/$$name tests/fuzz/run.sh $$target $$name fuzz \
+	    -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=build/fuzz/fuzz-artifacts/$$name-; \
+	done
+
 check-ppc: deps
 	@$(call header,"PowerPC 32-bit big-endian cross build and tests under qemu-ppc")
 	@$(call build,ppc)
@@ -64,7 +83,7 @@ check-ppc: deps
 # Sequential on purpose: each step uses both cores, and the first failure stops the run.
 check: deps
 	@start=$$SECONDS; \
-	for step in test check-asan check-tsan check-ppc; do \
+	for step in test check-asan check-tsan check-fuzz check-ppc; do \
 	  t=$$SECONDS; \
 	  $(MAKE) --no-print-directory $$step; \
 	  printf '==== %s passed in %ds\n' $$step $$((SECONDS - t)); \

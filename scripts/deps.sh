@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages every make target needs (Debian 12): the host toolchain and CMake/Ninja,
-# GoogleTest (prebuilt, and its sources for the target build), Google Benchmark, readline, libpcap (the
-# capture files of the traffic commands), the PowerPC cross compiler and qemu-user for the target tests,
+# Installs the Debian packages every make target needs (Debian 12): the host toolchain and CMake/Ninja, clang 14
+# with libFuzzer (the fuzz targets), GoogleTest (prebuilt, and its sources for the target build), Google
+# Benchmark, readline, libpcap (the capture files of the traffic commands), the PowerPC cross compiler and qemu-user for the target tests,
 # net-snmp (the agent library, the master agent snmpd and the command-line tools) and smitools (smilint), the
 # live lab's tools (iproute2, ethtool, dnsmasq, udhcpc; tcpdump and netsniff-ng's trafgen for its benchmark);
 # then the IETF MIB modules into mibs/ietf (scripts/ietf_mibs.sh, with npm). Quick when everything is there: one
@@ -12,6 +12,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 packages=(
   make cmake ninja-build g++ pkg-config
+  clang-14 libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   libreadline-dev

@@ -1,17 +1,19 @@
-// Answers on the channel that nobody asked for, of any length and content, delivered to the daemon's answer
-// handler (message 93) while no commit waits, and while one commit waits for its own answer: the kernel
-// filter applies that commit's operation and its answer is held back; the answers of the input come before and
-// after the true one, which the target delivers itself. The daemon must not act on an answer that is not for
-// the operation it waits for.
+// Answers on the channel that nobody asked for, of any content, delivered to the daemon's answer handler
+// (message 93) while no commit waits, while one commit waits for its own answer (the kernel filter applies that
+// commit's operation, its answer is held back and delivered by the target after the input's answers), and after
+// that commit has returned.
 //
 // Input: byte 0 chooses the waiting commit (its operation code: 0 to 7); then records of a tag byte (its value
-// modulo 3: 0 while no commit waits, 1 while it waits before its answer, 2 after its answer), a length byte
-// and that many bytes of answer body. While the commit waits, an answer with its operation code is not
+// modulo 3: 0 before the commit, 1 while it waits, 2 after it returned), a length byte and that many bytes of
+// answer body. The channel carries the kernel filter's messages whole, so a body shorter than an answer (code and
+// result, 8 bytes) is padded with zero bytes. While the commit waits, an answer with its operation code is not
 // delivered: the daemon cannot tell it from the true one.
 //
-// Invariants: the waiting commit does not return before its answer, and succeeds; then one commit of every
-// operation code succeeds, no answer is left unconsumed, and the daemon and the kernel filter hold the same
-// configuration. Every input starts from the default configuration.
+// Invariants, the handler's record of answers checked against a model after every delivery: an answer with a
+// code above 7 changes nothing; any other stores its result and sets the bit of its code. The waiting commit
+// returns only after its own answer, succeeds, and touches no bit but its own. Then, with no answer pending (as
+// at start-up), one commit of every operation code succeeds and consumes its answer, and the daemon and the
+// kernel filter hold the same configuration. Every input starts from the default configuration.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -118,26 +120,44 @@ std::vector<Commit> every_code() {
 }
 
 struct Answer {
-    int phase;  // 0: while no commit waits; 1: while one waits, before its answer; 2: after its answer
+    int phase;  // 0: before the commit; 1: while it waits; 2: after it returned
     std::vector<uint8_t> body;
 };
 
-// Delivers an answer in a buffer of exactly its length, so that reading beyond it is caught.
-void deliver(const std::vector<uint8_t> &body) {
+DHCPFTR_K_VALUE_MSG_T decode(const std::vector<uint8_t> &body) {
+    DHCPFTR_K_VALUE_MSG_T answer;
+    std::memcpy(&answer, body.data(), sizeof(answer));
+    return answer;
+}
+
+// What the handler has recorded: the answer flag word and the last result.
+struct Record {
+    uint32_t flags = 0;
+    int32_t result = 0;
+
+    void expect(const char *when) const {
+        FUZZ_CHECK(dhcpftr_syn_flag.load() == flags && dhcpftr_k_ret_value == result,
+                   std::string(when) + ": flags " + std::to_string(dhcpftr_syn_flag.load()) + " result " +
+                       std::to_string(dhcpftr_k_ret_value) + ", expected flags " + std::to_string(flags) +
+                       " result " + std::to_string(result));
+    }
+};
+
+// Delivers an answer in a buffer of exactly its length, so that reading beyond it is caught, and updates the
+// model of what the handler records.
+void deliver(const std::vector<uint8_t> &body, Record &model) {
     std::unique_ptr<uint8_t[]> copy(new uint8_t[body.size()]);
     std::copy(body.begin(), body.end(), copy.get());
     sim::ukcomm::deliver(DHCPFTR_K_VALUE_MSG, copy.get(), static_cast<uint32_t>(body.size()));
+    const DHCPFTR_K_VALUE_MSG_T answer = decode(body);
+    if (answer.op <= DHCPFTR_OP_MAX) {
+        model.flags |= 1u << answer.op;
+        model.result = answer.ret;
+    }
 }
 
-bool has_op(const std::vector<uint8_t> &body, uint32_t op) {
-    uint32_t value;
-    if (body.size() < sizeof(value))
-        return false;
-    std::memcpy(&value, body.data(), sizeof(value));
-    return value == op;
-}
-
-// Runs commit on a thread of its own while the answers of phases 1 and 2 and its true answer arrive.
+// Runs commit on a thread of its own while the answers of phase 1 and then its true answer arrive; the
+// answers of phase 2 follow once it has returned.
 void wait_with_answers(const Commit &commit, const std::vector<Answer> &answers) {
     const sim::kernel::Counters before = sim::kernel::counters();
     sim::kernel::drop_next_answers(1);
@@ -161,19 +181,33 @@ void wait_with_answers(const Commit &commit, const std::vector<Answer> &answers)
         }
         std::this_thread::sleep_for(20us);
     }
-    for (int phase : {1, 2}) {
-        if (phase == 2) {
-            DHCPFTR_K_VALUE_MSG_T truth{commit.op, 0};
-            const auto *bytes = reinterpret_cast<const uint8_t *>(&truth);
-            deliver(std::vector<uint8_t>(bytes, bytes + sizeof(truth)));
+    // The waiter sleeps until its own bit is set, so the model is exact while it waits.
+    Record model;
+    for (const Answer &answer : answers)
+        if (answer.phase == 1 && decode(answer.body).op != commit.op) {
+            deliver(answer.body, model);
+            model.expect("an answer while the commit waits");
         }
-        for (const Answer &answer : answers)
-            if (answer.phase == phase && !has_op(answer.body, commit.op))
-                deliver(answer.body);
-    }
+    FUZZ_CHECK(!done, "the commit of code " + std::to_string(commit.op) + " returned on another code's answer");
+    const DHCPFTR_K_VALUE_MSG_T truth{commit.op, 0};
+    const auto *bytes = reinterpret_cast<const uint8_t *>(&truth);
+    deliver(std::vector<uint8_t>(bytes, bytes + sizeof(truth)), model);
     daemon.join();
+    model.flags &= ~(1u << commit.op);
+    model.expect("the waiting commit returned");
     FUZZ_CHECK(outcome.empty(), "the waiting commit of code " + std::to_string(commit.op) + ": " + outcome);
     fuzz::check_agreement("the waiting commit of code " + std::to_string(commit.op));
+    for (const Answer &answer : answers)
+        if (answer.phase == 2) {
+            deliver(answer.body, model);
+            model.expect("an answer after the commit");
+        }
+}
+
+// No answer pending and no result, as at start-up.
+void forget_answers() {
+    dhcpftr_syn_flag = 0;
+    dhcpftr_k_ret_value = 0;
 }
 
 }  // namespace
@@ -190,21 +224,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     sim::shell::tree()->reset_config();
     std::vector<Answer> answers;
     for (size_t i = 1; i + 1 < size;) {
-        const int phase = data[i] % 3;
         const size_t length = std::min<size_t>(data[i + 1], size - i - 2);
-        answers.push_back({phase, std::vector<uint8_t>(data + i + 2, data + i + 2 + length)});
+        std::vector<uint8_t> body(data + i + 2, data + i + 2 + length);
+        body.resize(std::max(body.size(), sizeof(DHCPFTR_K_VALUE_MSG_T)));
+        answers.push_back({data[i] % 3, std::move(body)});
         i += 2 + length;
     }
 
+    Record model;
     for (const Answer &answer : answers)
-        if (answer.phase == 0)
-            deliver(answer.body);
+        if (answer.phase == 0) {
+            deliver(answer.body, model);
+            model.expect("an answer while no commit waits");
+        }
+    forget_answers();
     wait_with_answers(waiting_commit(data[0] % DHCPFTR_OP_NUM), answers);
+    forget_answers();
 
     for (const Commit &commit : every_code()) {
         const std::string outcome = commit.run();
-        FUZZ_CHECK(outcome.empty(), "a commit of code " + std::to_string(commit.op) + " after the answers: " + outcome);
-        fuzz::check_agreement("a commit of code " + std::to_string(commit.op) + " after the answers");
+        FUZZ_CHECK(outcome.empty(), "a commit of code " + std::to_string(commit.op) + ": " + outcome);
+        fuzz::check_agreement("a commit of code " + std::to_string(commit.op));
     }
     FUZZ_CHECK(dhcpftr_syn_flag.load() == 0,
                "answers left unconsumed after a commit of every code: flags " + std::to_string(dhcpftr_syn_flag.load()));

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs one libFuzzer target of tests/fuzz on its committed inputs.
+# Runs one fuzz target of tests/fuzz on its committed inputs (under $DHCPFTR_EMULATOR when set: the cross-built
+# target under qemu).
 #
 #   run.sh TARGET NAME replay [OPTION...]  runs every input of corpus/NAME and regressions/NAME once
 #   run.sh TARGET NAME fuzz [OPTION...]    fuzzes starting from them, with libFuzzer's options (-runs=N,
@@ -16,6 +17,7 @@ if [[ $# -lt 3 ]]; then
 fi
 target=$1 name=$2 mode=$3
 shift 3
+read -r -a emulator <<<"${DHCPFTR_EMULATOR-}"
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 inputs=()
 for dir in "$here/corpus/$name" "$here/regressions/$name"; do
@@ -41,7 +43,7 @@ case $mode in
       exit 0
     fi
     # Files (not directories) as arguments: libFuzzer runs each once and stops.
-    exec "$target" "$@" "${files[@]}"
+    exec "${emulator[@]}" "$target" "$@" "${files[@]}"
     ;;
   fuzz)
     work=${FUZZ_WORK_DIR:-}
