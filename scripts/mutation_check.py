@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""Breaks the daemon on purpose, one fault at a time, and reports which faults the tests catch.
+
+    scripts/mutation_check.py [--tests REGEX] [--exclude REGEX] [--rev REV] [--work DIR]
+
+The tree at REV (default HEAD, committed changes only) is checked out into a git worktree at DIR (default
+/tmp/dhcpftr-mutation, reused by later runs) and built once with the debug preset. Then, for each fault below,
+one line of a daemon source is replaced, the tests are built again and the ctest tests matching REGEX (default:
+all but the live lab and the SNMP agent, which need more than the build) run until the first failure; the line
+is put back before the next fault. A fault is caught when a test fails or the build breaks it on purpose (never
+here: each fault compiles).
+
+Typical uses: the mirror tests alone (--tests Mirror) and the whole suite, before and after changing tests, so
+that folding tests keeps every fault caught that was caught before.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+SRC = "modules/dhcpftr/user/src/"
+
+# (file, text of the line as it stands, what it becomes, the fault in words)
+FAULTS = [
+    ("dhcpftr_db_commit.cpp", "        PORTLIST_or(&stored->portlist, &stored->portlist, &rule->portlist);\n", "",
+     "ports added to an existing rule are not stored"),
+    ("dhcpftr_db_commit.cpp", "    PORTLIST_maskout(&stored->portlist, &stored->portlist, &rule->portlist);\n", "",
+     "ports removed from a rule stay stored"),
+    ("dhcpftr_db_commit.cpp", "if (PORTLIST_chk_empty(&stored->portlist) && Dhcpftr_DB_Delete_Rule(rule) == 0)",
+     "if (0 && PORTLIST_chk_empty(&stored->portlist) && Dhcpftr_DB_Delete_Rule(rule) == 0)",
+     "a rule without ports is kept"),
+    ("dhcpftr_db_commit.cpp", "> DHCPFTR_MAX_RULES - 1)", "> DHCPFTR_MAX_RULES)", "one rule more than the maximum"),
+    ("dhcpftr_db_commit.cpp", "    if (!PORTLIST_chk_overlap(&stored->portlist, &rule->portlist)) {",
+     "    if (0) {", "a removal without ports in common is sent"),
+    ("dhcpftr_db_commit.cpp", "_dhcpftr_pack_set_ports_entry(&msg, ports, op);",
+     "_dhcpftr_pack_set_ports_entry(&msg, ports, DHCPFTR_OP_ADD_PORTS);", "every port commit sent as an enabling"),
+    ("dhcpftr_db_commit.cpp", "        return DHCPFTR_RET_SEND_FAIL;", "        return 0;",
+     "a failed send taken for a sent message"),
+    ("dhcpftr_ukcomm.cpp", "            if (_dhcpftr_check_syn_flag(op)) {", "            if (dhcpftr_syn_flag.load()) {",
+     "the wait takes an answer of any code"),
+    ("dhcpftr_ukcomm.cpp", "    if (answer.op > DHCPFTR_OP_MAX)", "    if (answer.op > DHCPFTR_OP_MAX + 1)",
+     "an answer with code 8 is recorded"),
+    ("dhcpftr_cli.cpp", "        PORTLIST_or(&dhcpftr_cfg_portlist_db, &dhcpftr_cfg_portlist_db, &ports);", "",
+     "enabled ports are not remembered"),
+    ("dhcpftr_cli.cpp", "        PORTLIST_maskout(&dhcpftr_cfg_portlist_db, &dhcpftr_cfg_portlist_db, &ports);", "",
+     "disabled ports stay enabled"),
+    ("dhcpftr_nsm.cpp", "    if (ifp->state != IF_STATE_DELETED_FOR_GOOD)\n        return 0;\n", "",
+     "an interface deleted keeping its configuration is flushed"),
+    ("dhcpftr_nsm.cpp", "            PORTLIST_clear_port(&dhcpftr_cfg_portlist_db, lport);", "",
+     "an interface deleted for good stays enabled"),
+    ("dhcpftr_nsm.cpp", "            PORTLIST_clear_port(&dhcpftr_cfg_portlist_db, member);", "",
+     "a port joining a trunk stays enabled"),
+    ("dhcpftr_nsm.cpp", "    if (notify->change == DHCPFTR_LACP_MEMBER_ADDED)",
+     "    if (notify->change != DHCPFTR_LACP_MEMBER_REMOVED)", "every other notification taken for a join"),
+    ("dhcpftr_nsm.cpp", "    PORTLIST_set_port(&dhcpftr_portlist_db, lport);", "",
+     "an added interface is not marked present"),
+    ("dhcpftr_nsm.cpp", "    PORTLIST_clear_port(&dhcpftr_portlist_db, lport);", "",
+     "a deleted interface stays present"),
+    ("dhcpftr_portrange.cpp", "    if (ifp->state == IF_STATE_TRUNK_MEMBER) {", "    if (0) {",
+     "a trunk member accepted in a port range"),
+    ("dhcpftr_portrange.cpp", "        if (first == 127)", "        if (first == 126)",
+     "a loopback server address accepted"),
+    ("dhcpftr_cli_show.cpp", "    if (_dhcpftr_get_trap_duration() != DHCPFTR_DEFAULT_TRAP_DURATION) {",
+     "    if (_dhcpftr_get_trap_duration() != 0) {", "the default suppress duration written to the configuration"),
+    ("dhcpftr_cli_show.cpp", "        if (printed % DHCPFTR_DBG_NAMES_PER_LINE == 0)",
+     "        if (printed % (DHCPFTR_DBG_NAMES_PER_LINE + 1) == 0)", "one port name too many per line of the show"),
+]
+
+
+def run(command, cwd, quiet=True):
+    return subprocess.run(command, cwd=cwd, shell=True, text=True,
+                          stdout=subprocess.PIPE if quiet else None, stderr=subprocess.STDOUT if quiet else None)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--tests", default="", help="ctest -R: the tests to run (default all)")
+    parser.add_argument("--exclude", default=r"^live\.|^snmp\.agent", help="ctest -E: tests left out")
+    parser.add_argument("--rev", default="HEAD", help="the revision whose tests are checked")
+    parser.add_argument("--work", default="/tmp/dhcpftr-mutation", help="the worktree to build in")
+    args = parser.parse_args()
+
+    repo = subprocess.run("git rev-parse --show-toplevel", shell=True, text=True, capture_output=True,
+                          check=True).stdout.strip()
+    work = args.work
+    if not os.path.isdir(work):
+        run(f"git worktree add --detach {work} {args.rev}", repo, quiet=False)
+    elif run(f"git checkout -q --detach {args.rev}", work, quiet=False).returncode != 0:
+        sys.exit(f"cannot check {args.rev} out in {work}")
+    head = run("git log --oneline -1", work).stdout.strip()
+    print(f"tests of {head}, built in {work}", flush=True)
+    if run("cmake --preset debug && cmake --build --preset debug", work).returncode != 0:
+        sys.exit("the unbroken tree does not build")
+    select = (f"-R '{args.tests}' " if args.tests else "") + (f"-E '{args.exclude}'" if args.exclude else "")
+    ctest = f"ctest --preset debug -j2 --stop-on-failure {select}"
+    listed = run(f"ctest --preset debug -N {select}", work).stdout
+    print(listed.strip().splitlines()[-1], flush=True)
+    if run(ctest, work).returncode != 0:
+        sys.exit("the tests fail on the unbroken tree")
+
+    caught = 0
+    for number, (name, line, replacement, fault) in enumerate(FAULTS, 1):
+        path = os.path.join(work, SRC, name)
+        with open(path) as f:
+            source = f.read()
+        if source.count(line) != 1:
+            print(f"{number:2}. {fault}: the line is not in {name} once; fault left out", flush=True)
+            continue
+        started = time.monotonic()
+        try:
+            with open(path, "w") as f:
+                f.write(source.replace(line, replacement))
+            built = run("cmake --build --preset debug", work).returncode == 0
+            result = run(ctest, work) if built else None
+        finally:
+            with open(path, "w") as f:
+                f.write(source)
+        if not built:
+            verdict = "does not build"
+        elif result.returncode == 0:
+            verdict = "MISSED"
+        else:
+            failed = [l.split(" - ")[-1].split()[0] for l in result.stdout.splitlines() if " - " in l and "(Failed" in l]
+            failed = failed or [l.split()[3] for l in result.stdout.splitlines() if "***Failed" in l]
+            verdict = "caught by " + (failed[0] if failed else "a failing test")
+        caught += verdict != "MISSED"
+        print(f"{number:2}. {fault}: {verdict} ({time.monotonic() - started:.0f} s)", flush=True)
+    run("cmake --build --preset debug", work)
+    print(f"caught {caught} of {len(FAULTS)} faults")
+
+
+if __name__ == "__main__":
+    main()
