@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 
 #include "chassis/sim_chassis.h"
 #include "format/sim_format.h"
@@ -13,6 +14,22 @@ void StreamOutput::write(std::string_view text) { std::fwrite(text.data(), 1, te
 void StreamOutput::flush() { std::fflush(stream_); }
 
 int output(void *target, const char *format, ...) {
+    // A lone "%s" and text without conversions, the most printed formats, go out as they are.
+    std::string_view direct;
+    if (std::strcmp(format, "%s") == 0) {
+        va_list ap;
+        va_start(ap, format);
+        const char *piece = va_arg(ap, const char *);
+        va_end(ap);
+        direct = piece != nullptr ? piece : "(null)";
+    } else if (std::strchr(format, '%') == nullptr) {
+        direct = format;
+    }
+    if (direct.data() != nullptr) {
+        if (target != nullptr)
+            static_cast<Output *>(target)->write(direct);
+        return static_cast<int>(direct.size());
+    }
     // One buffer per thread, so that printing a piece allocates nothing once the buffer has grown.
     thread_local std::string text;
     text.clear();

@@ -7,15 +7,14 @@
  */
 #include "dhcpftr_portlist.h"
 
-#include <stdio.h>
 #include <string.h>
 
 #include "dhcpftr_defs.h"
 #include "if_table.h"
 #include "qvlog.h"
 
-/* Characters of a piece: "-", a name, "," and the terminator fit twice over. */
-#define DHCPFTR_PIECE_BUF 41
+/* Characters of a run's end: "-", a name, "," and the terminator. */
+#define DHCPFTR_PIECE_BUF (IF_NAME_BUF + 2)
 /* Length of the "port-channel" prefix that the short form of a trunk name drops. */
 #define DHCPFTR_LONG_PREFIX_LEN 12
 #define DHCPFTR_ETH_PREFIX_LEN 3
@@ -30,12 +29,26 @@ static const char *_dhcpftr_short_ifname(const char *name)
     return name;
 }
 
+/* Emits the end of a run: "-" and the short form of its last name, then "," when another piece follows. */
+static void _dhcpftr_emit_run_end(const char *run_end, int more, DHCPFTR_PORT_TEXT_FN callback, void *arg)
+{
+    char piece[DHCPFTR_PIECE_BUF];
+    const char *tail = _dhcpftr_short_ifname(run_end);
+    size_t length = strnlen(tail, IF_NAME_MAX);
+
+    piece[0] = '-';
+    memcpy(piece + 1, tail, length);
+    if (more)
+        piece[++length] = ',';
+    piece[length + 1] = '\0';
+    callback(piece, arg);
+}
+
 /* Writes the port-list text of ports as a series of callback(piece, arg) calls; none for an empty list. */
 void _dhcpftr_portlist_to_str(PORTLIST_T *ports, DHCPFTR_PORT_TEXT_FN callback, void *arg)
 {
     char name[IF_NAME_BUF];
     char run_end[IF_NAME_BUF];
-    char piece[DHCPFTR_PIECE_BUF];
     uint32_t first_ifindex = 0;
     uint32_t next_ifindex = 0;
     uint32_t ifindex;
@@ -54,25 +67,20 @@ void _dhcpftr_portlist_to_str(PORTLIST_T *ports, DHCPFTR_PORT_TEXT_FN callback, 
             next_ifindex = ifindex + 1;
             continue;
         }
-        memset(piece, 0, sizeof(piece));
         if (first_ifindex != 0) {
             if (run_end[0] != '\0') {
-                snprintf(piece, sizeof(piece), "-%s,", _dhcpftr_short_ifname(run_end));
-                callback(piece, arg);
+                _dhcpftr_emit_run_end(run_end, 1, callback, arg);
                 memset(run_end, 0, sizeof(run_end));
             } else {
                 callback(",", arg);
             }
         }
-        snprintf(piece, sizeof(piece), "%s", name);
-        callback(piece, arg);
+        callback(name, arg);
         first_ifindex = ifindex;
         next_ifindex = ifindex + 1;
     }
-    if (run_end[0] != '\0') {
-        snprintf(piece, sizeof(piece), "-%s", _dhcpftr_short_ifname(run_end));
-        callback(piece, arg);
-    }
+    if (run_end[0] != '\0')
+        _dhcpftr_emit_run_end(run_end, 0, callback, arg);
 }
 
 /* Terminal callback of the port-list text: one piece, printed on the command context's terminal. */
