@@ -22,7 +22,7 @@ void if_table::erase(interface *ifp) {
         by_index.erase(it);
 }
 
-interface *if_table::find(const std::string &name) const {
+interface *if_table::find(std::string_view name) const {
     auto it = by_name.find(name);
     return it == by_name.end() ? nullptr : it->second;
 }
@@ -177,7 +177,7 @@ bool Chassis::delete_interface(const std::string &name, uint8_t state) {
     return true;
 }
 
-interface *Chassis::find(const std::string &name) const { return vr_.find(name); }
+interface *Chassis::find(std::string_view name) const { return vr_.find(name); }
 
 void Chassis::create_port_interfaces() {
     for (int slot = 1; slot <= ids::kSlots; ++slot) {

@@ -76,7 +76,7 @@ int if_check_if_type_by_ifname(const char *name) {
 }
 
 struct interface *if_lookup_by_name(struct if_table *ift, const char *name) {
-    return ift == nullptr || name == nullptr ? nullptr : ift->find(std::string(name));
+    return ift == nullptr || name == nullptr ? nullptr : ift->find(std::string_view(name));
 }
 
 struct interface *if_lookup_by_index(struct if_table *ift, uint32_t ifindex) {
@@ -90,7 +90,7 @@ struct interface *ifg_lookup_by_name(struct if_table *ift, const char *name) {
 struct interface *ifg_get_by_name(struct if_table *ift, const char *name) {
     if (ift == nullptr || name == nullptr)
         return nullptr;
-    if (interface *ifp = ift->find(std::string(name)))
+    if (interface *ifp = ift->find(std::string_view(name)))
         return ifp;
     sim::Chassis &chassis = sim::Chassis::instance();
     if (ift != chassis.global_table())

@@ -18,6 +18,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "if_table.h"
@@ -26,14 +28,19 @@
 
 // An interface table: records by name and by ifindex, and the hooks run when interfaces come and go.
 struct if_table {
-    std::map<std::string, interface *> by_name;
+    // Names are hashed: the port ranges of a full configuration look up hundreds of thousands of them.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+    };
+    std::unordered_map<std::string, interface *, NameHash, std::equal_to<>> by_name;
     std::map<uint32_t, interface *> by_index;
     std::vector<NSM_IF_HOOK_FN> add_hooks;
     std::vector<NSM_IF_HOOK_FN> delete_hooks;
 
     void insert(interface *ifp);
     void erase(interface *ifp);
-    interface *find(const std::string &name) const;
+    interface *find(std::string_view name) const;
     interface *find(uint32_t ifindex) const;
 };
 
@@ -85,7 +92,7 @@ public:
     // False when it does not exist.
     bool delete_interface(const std::string &name, uint8_t state);
     // The record of an existing interface, or null.
-    interface *find(const std::string &name) const;
+    interface *find(std::string_view name) const;
     // The record of a name in the global table (existing or not), made when missing; null for a name
     // longer than IF_NAME_MAX.
     interface *global_record(const std::string &name);

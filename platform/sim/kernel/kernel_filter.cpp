@@ -1,3 +1,5 @@
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,8 @@ namespace sim::kernel {
 namespace {
 
 constexpr int kLogModule = 1;
+// How long the filter looks for the next message before it sleeps.
+constexpr std::chrono::microseconds kSpinBeforeSleep{50};
 
 // Byte layouts of the messages, as the kernel filter reads them.
 constexpr size_t kOpOffset = 0;
@@ -82,6 +86,7 @@ public:
             ++counters_.received;
             ++pending_;
             queue_.push_back(message);
+            queued_.store(true, std::memory_order_release);
             log_.push_back(message);
             trace = trace_;
         }
@@ -117,14 +122,28 @@ private:
                  message.number, static_cast<unsigned>(message.body.size()), hex.c_str());
     }
 
+    // Before sleeping, looks for the next message for a little while: a command that commits many changes
+    // sends its next message within microseconds of the answer, and a sleep and a wake-up cost more.
+    void await_message(std::unique_lock<std::mutex> &lock) {
+        if (queue_.empty() && !stopping_) {
+            lock.unlock();
+            const auto until = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+            while (!queued_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until)
+                std::this_thread::yield();
+            lock.lock();
+        }
+        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    }
+
     void run() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            await_message(lock);
             if (stopping_)
                 return;
             Message message = std::move(queue_.front());
             queue_.pop_front();
+            queued_.store(!queue_.empty(), std::memory_order_relaxed);
             std::optional<std::pair<uint32_t, int32_t>> answer = apply(message);
             if (answer && answer->second == 0)
                 tables_changed(tables_);
@@ -227,6 +246,7 @@ private:
     }
 
     std::deque<Message> queue_;
+    std::atomic<bool> queued_{false};  // the queue holds a message; read without the lock while spinning
     bool stopping_ = false;
     std::thread thread_;
 };

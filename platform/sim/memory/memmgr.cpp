@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -12,8 +13,11 @@
 namespace sim::memory {
 namespace {
 
+// The usage of each tag (the caller's source file), kept while a block of the tag lives.
+using Tags = std::map<std::string, Usage, std::less<>>;
+
 struct Block {
-    std::string tag;
+    Tags::iterator tag;
     std::size_t size = 0;
     int line = 0;
 };
@@ -39,14 +43,14 @@ public:
     }
     std::map<std::string, Usage> usage_by_tag() {
         std::lock_guard lock(mutex_);
-        return by_tag_;
+        return {by_tag_.begin(), by_tag_.end()};
     }
 
 private:
     std::mutex mutex_;
     int failures_left_ = 0;
     std::unordered_map<void *, Block> blocks_;
-    std::map<std::string, Usage> by_tag_;
+    Tags by_tag_;
     Usage total_;
 };
 
@@ -60,8 +64,12 @@ void *Manager::allocate(std::uint32_t size, const char *file, int line) {
     void *ptr = std::calloc(size > 0 ? size : 1, 1);
     if (ptr == nullptr)
         return nullptr;
-    Block block{file != nullptr ? file : "", size, line};
-    Usage &tag_usage = by_tag_[block.tag];
+    const std::string_view name = file != nullptr ? file : "";
+    auto tag = by_tag_.find(name);
+    if (tag == by_tag_.end())
+        tag = by_tag_.emplace(name, Usage{}).first;
+    Block block{tag, size, line};
+    Usage &tag_usage = tag->second;
     ++tag_usage.blocks;
     tag_usage.bytes += size;
     ++total_.blocks;
@@ -81,7 +89,7 @@ void Manager::release(void *ptr, const char *file, int line) {
         std::abort();
     }
     const Block &block = it->second;
-    auto tag = by_tag_.find(block.tag);
+    auto tag = block.tag;
     --tag->second.blocks;
     tag->second.bytes -= block.size;
     if (tag->second.blocks == 0)

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "dhcpftr_defs.h"
 #include "dhcpftr_msg.h"
@@ -18,6 +19,8 @@
 
 /* One poll of the wait. */
 #define DHCPFTR_POLL_USEC 100000
+/* How long the wait looks for the answer before it sleeps. */
+#define DHCPFTR_SPIN_USEC 50
 #define DHCPFTR_DEFAULT_WAIT_MAX_POLLS 100
 
 std::atomic<uint32_t> dhcpftr_syn_flag(0);
@@ -143,6 +146,19 @@ int Dhcpftr_U_value_msg_process(uint32_t msg_num, void *body, uint32_t length)
 }
 
 /*
+ * Looks for the answer for op for DHCPFTR_SPIN_USEC before the waiter sleeps: the kernel filter usually
+ * answers within microseconds, and a sleep and a wake-up cost more than that.
+ */
+static void _dhcpftr_spin_for_answer(uint32_t op)
+{
+    std::chrono::steady_clock::time_point until =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(DHCPFTR_SPIN_USEC);
+
+    while (!_dhcpftr_check_syn_flag(op) && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+}
+
+/*
  * Waits until the answer for op has arrived and returns its result, consuming the answer. Writes one
  * time-out line for every poll of 100 ms without the answer; after dhcpftr_wait_max_polls polls it gives
  * up and returns DHCPFTR_RET_TIMEOUT, and the answer for op that arrives later is dropped.
@@ -169,9 +185,13 @@ int _dhcpftr_wait_for_event(uint32_t op)
             }
             qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: time out %d times\n", __func__,
                      __LINE__, polls);
-            if (!dhcpftr_wait_fixed_poll)
+            if (!dhcpftr_wait_fixed_poll) {
+                guard.unlock();
+                _dhcpftr_spin_for_answer(op);
+                guard.lock();
                 dhcpftr_answer_cond.wait_for(guard, std::chrono::microseconds(DHCPFTR_POLL_USEC),
                                              [op] { return _dhcpftr_check_syn_flag(op) != 0; });
+            }
         }
         if (dhcpftr_wait_fixed_poll)
             usleep(DHCPFTR_POLL_USEC);
