@@ -1,33 +1,40 @@
 // The simulated chassis: interface identities, the two interface tables, hooks and notifications, and the
-// topology changes that the platform commands drive.
+// "platform chassis" commands that change its topology: what each delivers to the hooks, the link-aggregation
+// handler and the stacking service, in order; their refusals; their privilege level. The show's layout is
+// checked by tests/transcripts/platform_chassis.t.
+#include "chassis/chassis_commands.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "chassis/sim_chassis.h"
 #include "if_table.h"
 #include "nsm/sim_nsm.h"
+#include "shell/sim_shell.h"
+#include "stacking.h"
 #include "support/chassis_events.h"
 
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 namespace {
 
-TEST(ChassisIdentity, NamesIfindexesAndLportsAgree) {
-    struct Case {
+using sim::shell::Outcome;
+
+TEST(ChassisIdentity, NamesIfindexesLportsAndTypesAgree) {
+    const struct {
         const char *name;
-        uint32_t ifindex;
-        uint32_t lport;
+        uint32_t ifindex, lport;
     } cases[] = {
         {"eth1.1", 5121, 1},          {"eth1.48", 5168, 48},       {"eth2.1", 5185, 65},
         {"eth3.1", 5249, 129},        {"eth10.48", 5744, 624},     {"port-channel1", 5761, 641},
         {"port-channel128", 5888, 768},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(if_utl_ifname_to_ifindex(c.name), c.ifindex);
         EXPECT_EQ(if_ifindex_to_st_lport(c.ifindex), c.lport);
@@ -36,26 +43,19 @@ TEST(ChassisIdentity, NamesIfindexesAndLportsAgree) {
         ASSERT_NE(if_utl_ifindex_to_ifname(c.ifindex, name), -1);
         EXPECT_STREQ(name, c.name);
     }
-}
-
-TEST(ChassisIdentity, NumbersOutsideTheRangesHaveNoPortOrName) {
+    // Numbers outside the ranges have no port or name; ports 49-64 of a slot have no name but their bit.
     EXPECT_EQ(if_ifindex_to_st_lport(5120), 0u);
     EXPECT_EQ(if_ifindex_to_st_lport(5889), 0u);
     EXPECT_EQ(if_st_lport_to_ifindex(0), 0u);
     EXPECT_EQ(if_st_lport_to_ifindex(769), 0u);
     char name[IF_NAME_BUF];
-    for (uint32_t ifindex : {5120u, 5169u, 5184u, 5760u, 5889u})  // ports 49-64 of a slot have no name
+    for (uint32_t ifindex : {5120u, 5169u, 5184u, 5760u, 5889u})
         EXPECT_EQ(if_utl_ifindex_to_ifname(ifindex, name), -1) << ifindex;
-    EXPECT_EQ(if_ifindex_to_st_lport(5169), 49u) << "an unnamed port still has its bit";
-}
-
-TEST(ChassisIdentity, MalformedNamesStandForNothing) {
+    EXPECT_EQ(if_ifindex_to_st_lport(5169), 49u);
     for (const char *name : {"eth", "eth1", "eth0.1", "eth11.1", "eth1.0", "eth1.49", "eth01.1", "eth1.1x",
                              "port-channel0", "port-channel129", "port-channel", "Eth1.1", ""})
         EXPECT_EQ(if_utl_ifname_to_ifindex(name), 0u) << name;
-}
-
-TEST(ChassisIdentity, TypeCodesFollowTheNamePrefix) {
+    // The type code follows the name's prefix.
     EXPECT_EQ(if_check_if_type_by_ifname("eth1.1"), IF_TYPE_ETHERNET);
     EXPECT_EQ(if_check_if_type_by_ifname("port-channel9"), IF_TYPE_TRUNK);
     EXPECT_EQ(if_check_if_type_by_ifname("port-channel"), IF_TYPE_TRUNK);
@@ -65,21 +65,16 @@ TEST(ChassisIdentity, TypeCodesFollowTheNamePrefix) {
 
 std::vector<std::string> g_hook_calls;
 
-int record_add(interface *ifp) {
-    g_hook_calls.push_back(std::string("add ") + ifp->name + " " + std::to_string(ifp->state));
-    return 0;
-}
-
-int record_delete(interface *ifp) {
-    g_hook_calls.push_back(std::string("delete ") + ifp->name + " " + std::to_string(ifp->state));
+int record_hook(const char *what, interface *ifp) {
+    g_hook_calls.push_back(std::string(what) + " " + ifp->name + " " + std::to_string(ifp->state));
     return 0;
 }
 
 TEST(ChassisTables, AddAndDeleteRunTheHooksOfTheRoutersTable) {
     sim::Chassis &chassis = sim::Chassis::instance();
     if_table *vr = chassis.vr_table();
-    if_add_hook(vr, NSM_IF_HOOK_ADD, record_add);
-    if_add_hook(vr, NSM_IF_HOOK_DELETE, record_delete);
+    if_add_hook(vr, NSM_IF_HOOK_ADD, [](interface *ifp) { return record_hook("add", ifp); });
+    if_add_hook(vr, NSM_IF_HOOK_DELETE, [](interface *ifp) { return record_hook("delete", ifp); });
 
     interface *ifp = chassis.add_interface("port-channel9");
     ASSERT_NE(ifp, nullptr);
@@ -109,20 +104,6 @@ TEST(ChassisTables, GetByNameMakesARecordOnlyInTheGlobalTable) {
     EXPECT_EQ(chassis.add_interface("port-channel20"), made);
 }
 
-TEST(ChassisBoot, DefaultChassisHas480PortsEightTrunksAndVlan1) {
-    sim::Chassis &chassis = sim::Chassis::instance();
-    chassis.create_port_interfaces();
-    chassis.create_boot_trunks();
-    if_table *vr = chassis.vr_table();
-    EXPECT_EQ(vr->by_name.size(), 480u + 8u + 1u);
-    EXPECT_NE(if_lookup_by_name(vr, "eth10.48"), nullptr);
-    EXPECT_NE(if_lookup_by_name(vr, "port-channel8"), nullptr);
-    EXPECT_EQ(if_lookup_by_name(vr, "port-channel9"), nullptr);
-    interface *vlan = if_lookup_by_name(vr, "vlan1");
-    ASSERT_NE(vlan, nullptr);
-    EXPECT_EQ(vlan->ifindex, 10001u);
-}
-
 int g_notified = 0;
 int count_notification(void *msg, void *) {
     g_notified += static_cast<int>(static_cast<NSM_LACP_AGG_PORT_MSG_T *>(msg)->change) + 1;
@@ -142,105 +123,137 @@ TEST(NsmClient, DeliversANotificationOnlyToTheHandlerOfItsModuleAndType) {
     EXPECT_EQ(g_notified, 2);
 }
 
-// A chassis of its own, booted as the switch boots, whose events are recorded from then on.
-class ChassisTopology : public ::testing::Test {
+// Runs a line at level 15 in the EXEC mode of a tree holding only the shell's and the chassis's commands, on
+// the process's chassis booted as the switch boots, whose events are recorded from then on.
+class ChassisCommands : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_EQ(sim::chassis::install_commands(&tree), 0);
         chassis.create_port_interfaces();
         chassis.create_boot_trunks();
         harness::record_chassis_events(chassis);
     }
-    int state(const char *name) const { return chassis.find(name)->state; }
-    sim::Chassis chassis;
+    // The line's output, after "!" when the line failed.
+    std::string run(const std::string &line) {
+        Outcome outcome = session.execute(line);
+        return (outcome == Outcome::failed ? "!" : "") + out.take();
+    }
+    sim::Chassis &chassis = sim::Chassis::instance();
+    cli_tree tree;
+    sim::shell::StringOutput out;
+    sim::shell::Session session{tree, out, {sim::chassis::kCommandLevel, EXEC_MODE, ""}};
 };
 
-// "delete eth3.P 1" for the ports of slot 3 but skipped, or "add eth3.P 0" for all of them.
-std::vector<std::string> slot3(const char *what, int skipped = 0) {
-    std::vector<std::string> lines;
+// The events of pulling the card of physical slot 2 and inserting it again: one line for each port of slot 3
+// ("delete eth3.P 1" but for the port already deleted, "add eth3.P 0" for all), after those given.
+std::vector<std::string> slot3(std::vector<std::string> lines, const char *what, int skipped = 0) {
     for (int port = 1; port <= 48; ++port)
         if (port != skipped)
             lines.push_back(std::string(what) + " eth3." + std::to_string(port) + (what[0] == 'a' ? " 0" : " 1"));
     return lines;
 }
 
-std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string> &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-TEST_F(ChassisTopology, DeletingAMemberOrATrunkEndsTheMembershipFirst) {
-    for (const char *port : {"eth1.1", "eth1.2"})
-        ASSERT_EQ(chassis.join("port-channel1", port), "");
-    ASSERT_EQ(chassis.join("port-channel2", "eth2.5"), "");
-    harness::chassis_events();
-    EXPECT_EQ(chassis.remove("eth2.5", 0), "");
-    EXPECT_EQ(chassis.remove("port-channel1", IF_STATE_DELETED_FOR_GOOD), "");
-    EXPECT_EQ(chassis.add("port-channel1"), "");
-    EXPECT_THAT(chassis.members("port-channel1"), IsEmpty()) << "a trunk that comes back has no members";
-    EXPECT_THAT(harness::chassis_events(),
-                ElementsAre("lacp port-channel2 5762 eth2.5 0, state 0", "delete eth2.5 0",
-                            "lacp port-channel1 5761 eth1.1 0, state 0", "lacp port-channel1 5761 eth1.2 0, state 0",
-                            "delete port-channel1 1", "add port-channel1 0"));
-}
-
-TEST_F(ChassisTopology, PullingALineCardCallsBackThenEndsItsMembershipsThenDeletesItsPorts) {
-    ASSERT_EQ(chassis.join("port-channel1", "eth3.5"), "");
-    ASSERT_EQ(chassis.join("port-channel1", "eth1.1"), "");
-    ASSERT_EQ(chassis.remove("eth3.2", 0), "");
-    harness::chassis_events();
-    EXPECT_EQ(chassis.remove_card(2), "");
-    EXPECT_EQ(harness::chassis_events(),
-              joined({"removal 2", "lacp port-channel1 5761 eth3.5 0, state 0"}, slot3("delete", 2)));
-    EXPECT_FALSE(chassis.slot_present(3));
-    EXPECT_EQ(chassis.find("eth3.1"), nullptr);
+// Each line, silent, and what the chassis delivered for it, in order: the arguments reach the right places; a
+// member leaves its trunk before it or its trunk is deleted; a line card's removal calls back, ends the
+// memberships of its ports, then deletes them; a CPU card's only calls back.
+TEST_F(ChassisCommands, EachLineDeliversItsEventsInOrder) {
+    EXPECT_EQ(chassis.find("vlan1")->ifindex, 10001u);
+    const struct {
+        const char *line;
+        std::vector<std::string> events;
+    } steps[] = {
+        {"platform chassis interface delete eth1.3", {"delete eth1.3 1"}},
+        {"platform chassis interface add eth1.3", {"add eth1.3 0"}},
+        {"platform chassis interface delete eth1.3 state 255", {"delete eth1.3 255"}},
+        {"platform chassis trunk create port-channel9", {"add port-channel9 0"}},
+        {"platform chassis trunk member add port-channel9 eth2.7", {"lacp port-channel9 5769 eth2.7 1, state 2"}},
+        {"platform chassis trunk notify port-channel9 eth2.7 200", {"lacp port-channel9 5769 eth2.7 200, state 2"}},
+        {"platform chassis trunk member remove port-channel9 eth2.7", {"lacp port-channel9 5769 eth2.7 0, state 0"}},
+        {"platform chassis trunk member add port-channel9 eth2.8", {"lacp port-channel9 5769 eth2.8 1, state 2"}},
+        {"platform chassis trunk member add port-channel9 eth2.9", {"lacp port-channel9 5769 eth2.9 1, state 2"}},
+        {"platform chassis trunk delete port-channel9",
+         {"lacp port-channel9 5769 eth2.8 0, state 0", "lacp port-channel9 5769 eth2.9 0, state 0",
+          "delete port-channel9 1"}},
+        {"platform chassis trunk create port-channel9", {"add port-channel9 0"}},  // with no members
+        {"platform chassis trunk member add port-channel9 eth2.8", {"lacp port-channel9 5769 eth2.8 1, state 2"}},
+        {"platform chassis interface delete eth2.8 state 0",
+         {"lacp port-channel9 5769 eth2.8 0, state 0", "delete eth2.8 0"}},
+        {"platform chassis trunk member add port-channel1 eth3.5", {"lacp port-channel1 5761 eth3.5 1, state 2"}},
+        {"platform chassis trunk member add port-channel1 eth1.1", {"lacp port-channel1 5761 eth1.1 1, state 2"}},
+        {"platform chassis interface delete eth3.2 state 0", {"delete eth3.2 0"}},
+        {"platform chassis slot remove 2",
+         slot3({"removal 2", "lacp port-channel1 5761 eth3.5 0, state 0"}, "delete", 2)},
+        {"platform chassis slot insert 2", slot3({"insertion 2"}, "add")},
+        {"platform chassis slot remove 1", {"removal 1"}},
+        {"platform chassis slot remove 1", {"removal 1"}},
+        {"platform chassis slot insert 0", {"insertion 0"}},
+        {"platform chassis stacking remove -1", {"removal -1"}},
+        {"platform chassis stacking remove 10", {"removal 10"}},
+        {"platform chassis stacking insert -1", {"insertion 4294967295"}},
+        {"platform chassis stacking master 2147483647", {"master 2147483647"}},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.line);
+        EXPECT_EQ(run(step.line), "");
+        EXPECT_THAT(harness::chassis_events(), ElementsAreArray(step.events));
+    }
+    EXPECT_THAT(chassis.members("port-channel9"), IsEmpty());
     EXPECT_EQ(chassis.trunk_of("eth1.1"), "port-channel1") << "a member of another card stays";
-
-    EXPECT_EQ(chassis.insert_card(2), "");
-    EXPECT_EQ(harness::chassis_events(), joined({"insertion 2"}, slot3("add")));
     EXPECT_EQ(chassis.trunk_of("eth3.5"), "") << "an inserted card's ports are members of no trunk";
 }
 
-TEST_F(ChassisTopology, CpuCardsOnlyCallBackAndKeepTheirPorts) {
-    EXPECT_EQ(chassis.remove_card(0), "");
-    EXPECT_EQ(chassis.remove_card(0), "");
-    EXPECT_EQ(chassis.insert_card(1), "");
-    EXPECT_THAT(harness::chassis_events(), ElementsAre("removal 0", "removal 0", "insertion 1"));
-    EXPECT_EQ(chassis.vr_table()->by_name.size(), 480u + 8u + 1u);
+// Refusals print the chassis's reason, or the command's own, and change nothing.
+TEST_F(ChassisCommands, RefusalsPrintTheirReasonAndChangeNothing) {
+    ASSERT_EQ(run("platform chassis trunk member add port-channel1 eth1.1"), "");
+    ASSERT_EQ(run("platform chassis slot remove 9"), "");
+    harness::chassis_events();
+    const std::string before = run("platform chassis show");
+    const struct {
+        const char *line, *out;
+    } cases[] = {
+        {"platform chassis interface add eth1.49", "% Invalid interface name eth1.49"},
+        {"platform chassis interface add eth1.1", "% Interface eth1.1 exists"},
+        {"platform chassis interface add eth10.1", "% Slot 10 has no card"},
+        {"platform chassis interface delete eth1.1 state 256", "% Invalid input"},
+        {"platform chassis trunk create eth1.1", "% eth1.1 is not a trunk"},
+        {"platform chassis trunk delete vlan1", "% vlan1 is not a trunk"},
+        {"platform chassis trunk member add port-channel9 eth1.2", "% No such interface port-channel9"},
+        {"platform chassis trunk member add vlan1 eth1.2", "% vlan1 is not a trunk"},
+        {"platform chassis trunk member add port-channel1 port-channel2", "% port-channel2 is not a physical port"},
+        {"platform chassis trunk member add port-channel2 eth1.1", "% eth1.1 is a member of port-channel1"},
+        {"platform chassis trunk member remove port-channel2 eth1.1", "% eth1.1 is not a member of port-channel2"},
+        {"platform chassis trunk member remove eth1.2 eth1.1", "% eth1.2 is not a trunk"},
+        {"platform chassis trunk notify port-channel1 vlan1 1", "% vlan1 is not a physical port"},
+        {"platform chassis slot remove 9", "% Physical slot 9 (slot 10) has no card"},
+        {"platform chassis slot insert 2", "% Physical slot 2 (slot 3) has a card"},
+        {"platform chassis slot remove 10", "% Invalid input"},
+        {"platform chassis stacking remove 2147483648", "% Invalid number 2147483648"},
+        {"platform chassis stacking insert 0x1", "% Invalid number 0x1"},
+        {"platform chassis stacking master +1", "% Invalid number +1"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(run(c.line), std::string("!") + c.out + "\n") << c.line;
+    // Slot numbers the commands cannot give.
+    EXPECT_EQ(chassis.remove_card(10), "% Invalid physical slot 10");
+    EXPECT_EQ(chassis.insert_card(-1), "% Invalid physical slot -1");
+    ST_APP_REG_T none{};
+    ST_APP_Init(&none);
+    EXPECT_EQ(run("platform chassis stacking remove 1"), "!% No stacking removal callback is registered\n");
+    EXPECT_EQ(run("platform chassis stacking insert 1"), "!% No stacking insertion callback is registered\n");
+    EXPECT_EQ(run("platform chassis stacking master 1"), "!% No stacking master callback is registered\n");
+    EXPECT_THAT(harness::chassis_events(), IsEmpty());
+    EXPECT_EQ(run("platform chassis show"), before);
 }
 
-TEST_F(ChassisTopology, RefusalsGiveTheirReasonAndChangeNothing) {
-    ASSERT_EQ(chassis.join("port-channel1", "eth1.1"), "");
-    ASSERT_EQ(chassis.remove_card(9), "");
-    harness::chassis_events();
-    using Change = std::function<std::string(sim::Chassis &)>;
-    const struct {
-        Change change;
-        const char *reason;
-    } cases[] = {
-        {[](sim::Chassis &c) { return c.add("eth1.49"); }, "% Invalid interface name eth1.49"},
-        {[](sim::Chassis &c) { return c.add("eth1.1"); }, "% Interface eth1.1 exists"},
-        {[](sim::Chassis &c) { return c.add("eth10.1"); }, "% Slot 10 has no card"},
-        {[](sim::Chassis &c) { return c.join("port-channel9", "eth1.2"); }, "% No such interface port-channel9"},
-        {[](sim::Chassis &c) { return c.join("vlan1", "eth1.2"); }, "% vlan1 is not a trunk"},
-        {[](sim::Chassis &c) { return c.join("port-channel1", "port-channel2"); },
-         "% port-channel2 is not a physical port"},
-        {[](sim::Chassis &c) { return c.join("port-channel2", "eth1.1"); }, "% eth1.1 is a member of port-channel1"},
-        {[](sim::Chassis &c) { return c.leave("port-channel2", "eth1.1"); },
-         "% eth1.1 is not a member of port-channel2"},
-        {[](sim::Chassis &c) { return c.leave("eth1.2", "eth1.1"); }, "% eth1.2 is not a trunk"},
-        {[](sim::Chassis &c) { return c.notify("port-channel1", "vlan1", 1); }, "% vlan1 is not a physical port"},
-        {[](sim::Chassis &c) { return c.remove_card(9); }, "% Physical slot 9 (slot 10) has no card"},
-        {[](sim::Chassis &c) { return c.insert_card(2); }, "% Physical slot 2 (slot 3) has a card"},
-        {[](sim::Chassis &c) { return c.remove_card(10); }, "% Invalid physical slot 10"},
-        {[](sim::Chassis &c) { return c.insert_card(-1); }, "% Invalid physical slot -1"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.reason);
-        EXPECT_EQ(c.change(chassis), c.reason);
+TEST_F(ChassisCommands, OnlyASessionAtLevel15SeesThem) {
+    for (int level : {CLI_PRIVILEGE_NORMAL, sim::chassis::kCommandLevel - 1}) {
+        sim::shell::Session below(tree, out, {level, EXEC_MODE, ""});
+        EXPECT_EQ(below.execute("platform chassis slot remove 2"), Outcome::failed) << level;
+        EXPECT_EQ(out.take(), std::string(sim::shell::kErrorUnknown) + "\n");
     }
     EXPECT_THAT(harness::chassis_events(), IsEmpty());
-    EXPECT_EQ(state("eth1.1"), IF_STATE_TRUNK_MEMBER);
-    EXPECT_EQ(chassis.vr_table()->by_name.size(), 480u - 48u + 8u + 1u);
+    EXPECT_EQ(run("platform chassis stacking master 3"), "");
+    EXPECT_THAT(harness::chassis_events(), ElementsAreArray({"master 3"}));
 }
 
 }  // namespace

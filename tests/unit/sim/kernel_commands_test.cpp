@@ -1,5 +1,6 @@
 // The "platform kernel" commands: the show's exact layout, each command's effect on the simulated kernel
-// filter through the shell, their privilege level, and their faults acting on the daemon's commits.
+// filter's fault injection through the shell, and their privilege level. The faults' effect on the daemon's
+// commits is checked by the daemon's tests and tests/transcripts/screening_kernel.t.
 #include "kernel/kernel_commands.h"
 
 #include <gtest/gtest.h>
@@ -19,19 +20,6 @@
 namespace {
 
 using sim::shell::Outcome;
-
-// Runs a line at level 15 in the EXEC mode of a tree holding only the shell's and these commands.
-struct Shell {
-    Shell() { EXPECT_EQ(sim::kernel::install_commands(&tree), 0); }
-    // The line's output, after "!" when the line failed.
-    std::string operator()(const std::string &line) {
-        Outcome outcome = session.execute(line);
-        return (outcome == Outcome::failed ? "!" : "") + out.take();
-    }
-    cli_tree tree;
-    sim::shell::StringOutput out;
-    sim::shell::Session session{tree, out, {sim::kernel::kCommandLevel, EXEC_MODE, ""}};
-};
 
 // The fault injection in one line: each fault that is set, "" for none.
 std::string faults() {
@@ -54,6 +42,8 @@ std::string faults() {
     return text;
 }
 
+// Runs a line at level 15 in the EXEC mode of a tree holding only the shell's and these commands, with no
+// fault set.
 class KernelCommands : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -61,40 +51,37 @@ protected:
         sim::kernel::set_answer_delay(std::chrono::milliseconds(0));
         sim::kernel::set_rule_capacity(std::nullopt);
         sim::kernel::set_trace(false);
+        ASSERT_EQ(sim::kernel::install_commands(&tree), 0);
     }
+    // The line's output, after "!" when the line failed.
+    std::string run(const std::string &line) {
+        Outcome outcome = session.execute(line);
+        return (outcome == Outcome::failed ? "!" : "") + out.take();
+    }
+    cli_tree tree;
+    sim::shell::StringOutput out;
+    sim::shell::Session session{tree, out, {sim::kernel::kCommandLevel, EXEC_MODE, ""}};
 };
 
-// Initialises the daemon once in the process: its store and the handler of the kernel filter's answers.
-void init_daemon() {
-    static const int once = Dhcpftr_Init(0, 0);
-    (void)once;
-}
-
-int32_t commit_rule(DHCPFTR_PERMIT_RULE_ENTRY_T entry) {
-    int32_t result = 1;
-    Dhcpftr_DB_Update_Rule(&entry, &result);
-    return result;
-}
-
-int32_t commit_ports(PORTLIST_T ports) {
-    int32_t result = 1;
-    Dhcpftr_DB_Update_Ports_to_K(&ports, &result);
-    return result;
-}
-
 TEST_F(KernelCommands, ShowPrintsTablesCountersAndFaults) {
-    init_daemon();
-    ASSERT_EQ(commit_rule(harness::rule("192.168.100.200", {0, 0x11, 0x22, 0x33, 0x44, 0xAB}, {65, 643})), 0);
-    ASSERT_EQ(commit_rule(harness::rule("10.0.0.1", {}, {1, 2, 3, 4, 5, 6, 7, 8})), 0);
-    ASSERT_EQ(commit_ports(harness::ports({1, 2, 3, 4, 641})), 0);
+    ASSERT_EQ(Dhcpftr_Init(0, 0), 1);  // the daemon's store and the handler of the kernel filter's answers
+    int32_t result = 1;
+    for (DHCPFTR_PERMIT_RULE_ENTRY_T rule :
+         {harness::rule("192.168.100.200", {0, 0x11, 0x22, 0x33, 0x44, 0xAB}, {65, 643}),
+          harness::rule("10.0.0.1", {}, {1, 2, 3, 4, 5, 6, 7, 8})}) {
+        Dhcpftr_DB_Update_Rule(&rule, &result);
+        ASSERT_EQ(result, 0);
+    }
+    PORTLIST_T ports = harness::ports({1, 2, 3, 4, 641});
+    Dhcpftr_DB_Update_Ports_to_K(&ports, &result);
+    ASSERT_EQ(result, 0);
     Dhcpftr_DB_Set_Trap_to_K(1);
     Dhcpftr_DB_Set_Trap_duration_to_K(20);
-    Shell shell;
     for (const char *line : {"platform kernel refuse 3 -100 code 0", "platform kernel fail-sends 2",
                              "platform kernel drop 1", "platform kernel delay 5", "platform kernel capacity 40",
                              "platform kernel trace on"})
-        ASSERT_EQ(shell(line), "") << line;
-    EXPECT_EQ(shell("platform kernel show"),
+        ASSERT_EQ(run(line), "") << line;
+    EXPECT_EQ(run("platform kernel show"),
               "Kernel filter\n"
               "  Enabled ports      eth1.1-1.4,port-channel1\n"
               "  Trap/log           on\n"
@@ -115,7 +102,6 @@ TEST_F(KernelCommands, ShowPrintsTablesCountersAndFaults) {
 
 // A sequence of lines, each with its output and the fault injection it leaves.
 TEST_F(KernelCommands, EachCommandSetsOrUndoesItsFault) {
-    Shell shell;
     const struct {
         const char *line, *out, *faults;
     } steps[] = {
@@ -138,30 +124,13 @@ TEST_F(KernelCommands, EachCommandSetsOrUndoesItsFault) {
     };
     for (const auto &step : steps) {
         SCOPED_TRACE(step.line);
-        EXPECT_EQ(shell(step.line), step.out);
+        EXPECT_EQ(run(step.line), step.out);
         EXPECT_EQ(faults(), step.faults);
     }
     // A session below level 15 does not see the commands.
-    sim::shell::Session operator_session(shell.tree, shell.out, {CLI_PRIVILEGE_NORMAL, EXEC_MODE, ""});
+    sim::shell::Session operator_session(tree, out, {CLI_PRIVILEGE_NORMAL, EXEC_MODE, ""});
     EXPECT_EQ(operator_session.execute("platform kernel drop 3"), Outcome::failed);
     EXPECT_EQ(faults(), "");
-}
-
-// Faults set from the shell act on the daemon's commits: a refusal of one code leaves other codes alone and
-// gives its result; a capacity refuses the rule beyond it with -100.
-TEST_F(KernelCommands, FaultsActOnTheCommits) {
-    init_daemon();
-    Shell shell;
-    shell("platform kernel refuse 1 -7 code 4");
-    Dhcpftr_DB_Set_Trap_duration_to_K(15);
-    EXPECT_EQ(sim::kernel::tables().duration, 15u) << "code 3 is not refused";
-    EXPECT_EQ(commit_ports(harness::ports({700})), -7);
-    EXPECT_EQ(commit_ports(harness::ports({700})), 0);
-    shell("platform kernel capacity " + std::to_string(sim::kernel::tables().rules.size() + 1));
-    EXPECT_EQ(commit_rule(harness::rule("10.9.9.1", {}, {1})), 0);
-    EXPECT_EQ(commit_rule(harness::rule("10.9.9.2", {}, {1})), sim::kernel::kNoResource);
-    shell("platform kernel capacity unlimited");
-    EXPECT_EQ(commit_rule(harness::rule("10.9.9.2", {}, {1})), 0);
 }
 
 }  // namespace

@@ -1,9 +1,22 @@
-// Port lists: the bit of each port, checked on word values so the test holds on either byte order.
+// Port lists and their text: the bit of each port, checked on word values so the test holds on either byte order;
+// the interface-range parser, the names a text stands for or that it is malformed, and the validation walk; and
+// that every port list the daemon's printer writes (and the kernel filter's show) reads back to the same list.
 #include "portlist.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
 #include <vector>
+
+#include "chassis/sim_chassis.h"
+#include "cli.h"
+#include "dhcpftr_portlist.h"
+#include "format/sim_format.h"
+#include "if_table.h"
 
 namespace {
 
@@ -70,6 +83,156 @@ TEST(Portlist, SetOperationsWorkInPlace) {
     }
     EXPECT_TRUE(PORTLIST_chk_overlap(&a, &b));
     EXPECT_FALSE(PORTLIST_chk_overlap(&a, &c));
+}
+
+using Names = std::vector<std::string>;
+
+// The rest of a walk with get_next; nothing when it reports the text malformed (which hands out no name).
+std::optional<Names> rest(IF_RANGE_PARSER_T *parser) {
+    Names names;
+    int error = 0;
+    while (const char *name = if_range_parser_get_next(parser, &error))
+        names.push_back(name);
+    if (error != 0) {
+        EXPECT_TRUE(names.empty());
+        return std::nullopt;
+    }
+    return names;
+}
+
+std::optional<Names> walk(const std::string &text) {
+    auto parser = std::make_unique<IF_RANGE_PARSER_T>();
+    if_range_parser_init(text.c_str(), parser.get());
+    return rest(parser.get());
+}
+
+TEST(RangeParser, TextsStandForTheirNames) {
+    const struct {
+        std::string text;
+        std::optional<Names> names;  // nothing: malformed
+    } cases[] = {
+        {"  eth1.1-1.3 , port-channel3 ,vlan1  ", Names{"eth1.1", "eth1.2", "eth1.3", "port-channel3", "vlan1"}},
+        {"\teth3.47 -\teth3.48,eth10.48", Names{"eth3.47", "eth3.48", "eth10.48"}},
+        {"port-channel5-7,port-channel8-port-channel8", Names{"port-channel5", "port-channel6", "port-channel7",
+                                                              "port-channel8"}},
+        // Single names as written, and runs beyond the chassis: the validation refuses them.
+        {"foo,port-channel,eth01.1,abcdefghijklmnopqrst", Names{"foo", "port-channel", "eth01.1",
+                                                               "abcdefghijklmnopqrst"}},
+        {"eth1.48-1.49,port-channel128-129", Names{"eth1.48", "eth1.49", "port-channel128", "port-channel129"}},
+        {"eth9999.9999-9999.9999", Names{"eth9999.9999"}},
+        {"eth1.1" + std::string(IF_RANGE_TEXT_MAX - 7, ' '), Names{"eth1.1"}},
+        {"eth1.1" + std::string(IF_RANGE_TEXT_MAX - 6, ' '), std::nullopt},  // longer than the buffer
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 50));
+        EXPECT_EQ(walk(c.text), c.names);
+    }
+    for (const char *text : {"", "  ", ",", "eth1.1,", ",eth1.1", "eth1.1, ,eth1.2", "eth1.1 eth1.2",
+                             "abcdefghijklmnopqrstu", "eth1.3-1.1", "port-channel9-5", "eth1.1-2.3", "eth1.1-eth2.3",
+                             "eth1.1-3", "port-channel1-eth1.4", "eth1.1-port-channel4", "port-channel1-1.4",
+                             "vlan1-3", "foo-bar", "eth1-3", "eth1.1.1-1.3", "eth1.1-", "-eth1.1", "port-channel-3",
+                             "eth1.1 -, eth1.2", "eth0.1-0.3", "eth1.0-1.3", "port-channel0-2", "eth1.01-1.03",
+                             "port-channel1-12345", "eth1.1-1.8x", "eth1.1-1.3-1.5", "eth1.1-1. 3"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(walk(text), std::nullopt);
+    }
+}
+
+// Validation context: the names the callback saw, the one it refuses, and what was printed.
+struct Validation {
+    std::string refuse;
+    Names seen;
+    std::string out;
+};
+
+int capture(void *target, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    static_cast<Validation *>(target)->out += sim::vformat(fmt, ap);
+    va_end(ap);
+    return 0;
+}
+
+int check_name(const char *name, struct cli *cli) {
+    auto *v = static_cast<Validation *>(cli->out_target);
+    v->seen.push_back(name);
+    return v->refuse == name ? 1 : 0;
+}
+
+// Validate calls back once per name in order and stops at a refused one; the walk then starts at the first
+// name, once. A malformed text is printed trimmed, and no name is called back.
+TEST(RangeParser, ValidateWalksTheNamesThenTheWalkStartsAgain) {
+    const struct {
+        const char *text, *refuse;
+        int result;
+        Names seen;
+        const char *out;
+        std::optional<Names> walk;
+    } cases[] = {
+        {"eth1.2-1.3,port-channel4", "", 0, {"eth1.2", "eth1.3", "port-channel4"}, "",
+         Names{"eth1.2", "eth1.3", "port-channel4"}},
+        {"eth1.1-1.4,eth2.1", "eth1.3", 1, {"eth1.1", "eth1.2", "eth1.3"}, "",
+         Names{"eth1.1", "eth1.2", "eth1.3", "eth1.4", "eth2.1"}},
+        {"  eth1.1,,eth1.2 \t", "", 1, {}, "% Invalid interface range: eth1.1,,eth1.2\n", std::nullopt},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        Validation v{c.refuse, {}, ""};
+        struct cli cli {};
+        cli.out = capture;
+        cli.out_target = &v;
+        auto parser = std::make_unique<IF_RANGE_PARSER_T>();
+        if_range_parser_init(c.text, parser.get());
+        EXPECT_EQ(if_range_parser_validate(parser.get(), &cli, check_name) != 0, c.result != 0);
+        EXPECT_EQ(v.seen, c.seen);
+        EXPECT_EQ(v.out, c.out);
+        EXPECT_EQ(rest(parser.get()), c.walk);
+        EXPECT_EQ(rest(parser.get()), c.walk ? std::optional<Names>(Names{}) : std::nullopt) << "walked once";
+        EXPECT_EQ(if_range_parser_validate(parser.get(), nullptr, nullptr) != 0, !c.walk) << "no context";
+    }
+}
+
+// Printed with the daemon's printer, read back and mapped to lports, a list gives its named ports: the whole
+// list, lists with regular gaps, and random lists from fixed seeds. The kernel filter's show prints the same
+// text.
+TEST(RangeParser, EveryPrintedPortListReadsBackToTheSameList) {
+    std::vector<PORTLIST_T> lists;
+    for (uint32_t step : {1u, 2u, 3u, 47u, 48u, 64u, 65u})
+        for (uint32_t from : {1u, 2u, 48u, 49u}) {
+            PORTLIST_T list;
+            PORTLIST_clear_all(&list);
+            for (uint32_t p = from; p <= PORTLIST_MAX_PORT; p += step)
+                PORTLIST_set_port(&list, p);
+            lists.push_back(list);
+        }
+    const size_t fixed = lists.size();
+    for (uint32_t seed = 1; seed <= 300; ++seed) {
+        std::mt19937 rng(seed);
+        std::bernoulli_distribution set(std::uniform_real_distribution<double>(0.0, 1.0)(rng));
+        PORTLIST_T list;
+        PORTLIST_clear_all(&list);
+        for (uint32_t p = 1; p <= PORTLIST_MAX_PORT; ++p)
+            if (set(rng))
+                PORTLIST_set_port(&list, p);
+        lists.push_back(list);
+    }
+    for (size_t i = 0; i < lists.size(); ++i) {
+        std::string text;
+        _dhcpftr_portlist_to_str(
+            &lists[i], [](const char *piece, void *out) { *static_cast<std::string *>(out) += piece; }, &text);
+        SCOPED_TRACE((i < fixed ? "list " + std::to_string(i) : "seed " + std::to_string(i - fixed + 1)) + ": " +
+                     text);
+        EXPECT_EQ(sim::port_text(lists[i]), text);
+        std::vector<uint32_t> named, read;
+        for (uint32_t p = 1; p <= PORTLIST_MAX_PORT; ++p)
+            if (PORTLIST_chk_port_exist(&lists[i], p) && (p > 640 || (p - 1) % 64 < 48))
+                named.push_back(p);
+        std::optional<Names> names = walk(text);
+        ASSERT_EQ(names.has_value(), !named.empty());  // an empty text is malformed
+        for (const std::string &name : names.value_or(Names{}))
+            read.push_back(if_ifindex_to_st_lport(if_utl_ifname_to_ifindex(name.c_str())));
+        EXPECT_EQ(read, named);
+    }
 }
 
 }  // namespace
