@@ -63,45 +63,29 @@ inline std::string rules_text(const std::map<sim::kernel::RuleKey, PORTLIST_T> &
 }
 
 // Why the daemon and the kernel filter do not hold the same configuration, or the empty text: the rules and
-// their ports, the enabled ports, the trap/log state and the suppress duration; also at most 255 rules and
-// none without ports. Waits for the kernel filter to handle every message first.
+// their ports, the enabled ports, the trap/log state and the suppress duration; also at most 255 rules, as
+// many as the store counts, and none without ports. Waits for the kernel filter to handle every message first.
 inline std::string disagreement() {
     sim::kernel::wait_idle();
     const sim::kernel::Tables kernel = sim::kernel::tables();
-    // The store walked in order beside the kernel filter's rules; the whole store is read only to say how
-    // they differ.
-    size_t count = 0;
-    bool rules_equal = true;
-    auto k = kernel.rules.begin();
-    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e)) {
-        ++count;
-        sim::kernel::RuleKey key;
-        std::memcpy(key.server.data(), &e->server_ip, key.server.size());
-        std::memcpy(key.mac.data(), e->client_mac, key.mac.size());
-        if (PORTLIST_chk_empty(&e->portlist))
-            return "a stored rule without ports:" + rules_text({{key, e->portlist}});
-        rules_equal = rules_equal && k != kernel.rules.end() && k->first == key && same(k->second, e->portlist);
-        if (k != kernel.rules.end())
-            ++k;
-    }
-    if (count > DHCPFTR_MAX_RULES)
-        return "the store holds " + std::to_string(count) + " rules";
-    if (static_cast<size_t>(Dhcpftr_DB_entry_number()) != count)
+    const std::map<sim::kernel::RuleKey, PORTLIST_T> stored = harness::stored_rules();
+    const std::string daemon_rules = rules_text(stored), kernel_rules = rules_text(kernel.rules);
+    if (stored.size() > DHCPFTR_MAX_RULES || static_cast<size_t>(Dhcpftr_DB_entry_number()) != stored.size())
         return "the store counts " + std::to_string(Dhcpftr_DB_entry_number()) + " rules and holds " +
-               std::to_string(count);
-    if (!rules_equal || k != kernel.rules.end())
-        return "rules differ\n  daemon:" + rules_text(harness::stored_rules()) + "\n  kernel:" +
-               rules_text(kernel.rules);
+               std::to_string(stored.size());
+    if (daemon_rules.find(" none") != std::string::npos)
+        return "a stored rule without ports:" + daemon_rules;
+    if (daemon_rules != kernel_rules)
+        return "rules differ\n  daemon:" + daemon_rules + "\n  kernel:" + kernel_rules;
+    const auto setting = [](const char *what, long daemon, long kernel) {
+        return daemon == kernel ? std::string() : std::string(what) + " differs: daemon " + std::to_string(daemon) +
+                                                      ", kernel " + std::to_string(kernel);
+    };
     if (!same(kernel.enabled, dhcpftr_cfg_portlist_db))
         return "enabled ports differ: daemon " + ports_text(dhcpftr_cfg_portlist_db) + ", kernel " +
                ports_text(kernel.enabled);
-    if (int(kernel.trap) != dhcpftr_enable_trap)
-        return "trap/log differs: daemon " + std::to_string(dhcpftr_enable_trap) + ", kernel " +
-               std::to_string(kernel.trap);
-    if (kernel.duration != dhcpftr_trap_duration)
-        return "suppress duration differs: daemon " + std::to_string(dhcpftr_trap_duration) + ", kernel " +
-               std::to_string(kernel.duration);
-    return "";
+    const std::string trap = setting("trap/log", dhcpftr_enable_trap, kernel.trap);
+    return !trap.empty() ? trap : setting("suppress duration", dhcpftr_trap_duration, kernel.duration);
 }
 
 inline void check_agreement(const std::string &after) {
