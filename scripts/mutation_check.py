@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Breaks the daemon on purpose, one fault at a time, and reports which faults the tests catch.
 
-    scripts/mutation_check.py [--tests REGEX] [--exclude REGEX] [--rev REV] [--work DIR]
+    scripts/mutation_check.py [--tests REGEX] [--exclude REGEX] [--faults LIST] [--rev REV] [--work DIR]
 
 The tree at REV (default HEAD, committed changes only) is checked out into a git worktree at DIR (default
 /tmp/dhcpftr-mutation, reused by later runs) and built once with the debug preset. Then, for each fault below,
@@ -66,6 +66,26 @@ FAULTS = [
      "    if (_dhcpftr_get_trap_duration() != 0) {", "the default suppress duration written to the configuration"),
     ("dhcpftr_cli_show.cpp", "        if (printed % DHCPFTR_DBG_NAMES_PER_LINE == 0)",
      "        if (printed % (DHCPFTR_DBG_NAMES_PER_LINE + 1) == 0)", "one port name too many per line of the show"),
+    ("dhcpftr_ukcomm.cpp", "    msg->server_ip = entry->server_ip;", "    msg->server_ip = htonl(entry->server_ip);",
+     "the server address of a rule message in the wrong byte order"),
+    ("dhcpftr_db_commit.cpp", "\"%s [%d]: set rule to kernel failed,ret %d\\n\"",
+     "\"%s [%d]: set rule to kernel failed, ret %d\\n\"", "a log line with a blank too many"),
+    ("dhcpftr_db_commit.cpp", "_dhcpftr_delete_rule_to_k(__func__, rule, result, DHCPFTR_OP_STK_DEL_RULE);",
+     "_dhcpftr_delete_rule_to_k(__func__, rule, result, DHCPFTR_OP_DEL_RULE);",
+     "the stacking removal of a rule's ports sent with the operator's code"),
+    ("dhcpftr_ukcomm.cpp", "            if (polls >= dhcpftr_wait_max_polls) {",
+     "            if (polls > dhcpftr_wait_max_polls) {", "the wait gives up one poll late"),
+    ("dhcpftr_cli_show.cpp", "snprintf(mac, sizeof(mac), \"%s\", \"All Client MAC\");",
+     "snprintf(mac, sizeof(mac), \"%s\", \"All Clients MAC\");", "the show's text of a rule for all clients"),
+    ("dhcpftr_cli_show.cpp", "        DHCPFTR_CLI_OUT(cli, \"ip dhcp screening trap-log\\n\");\n        DHCPFTR_CLI_OUT(cli, \"!\\n\");",
+     "        DHCPFTR_CLI_OUT(cli, \"ip dhcp screening trap-log\\n\");",
+     "the running configuration's trap-log line without its \"!\""),
+    ("dhcpftr_snmp.cpp", "    key[0] = (uint8_t)(server >> 24);\n    key[1] = (uint8_t)(server >> 16);",
+     "    key[1] = (uint8_t)(server >> 24);\n    key[0] = (uint8_t)(server >> 16);",
+     "the bridge's row key with two bytes swapped"),
+    ("dhcpftr_nsm.cpp", "        _dhcpftr_remove_list_first(trunk_id);\n    }\n    return 0;",
+     "        _dhcpftr_remove_list_first(trunk_id);\n        break;\n    }\n    return 0;",
+     "only the newest pending rule applied when a trunk appears"),
 ]
 
 
@@ -79,6 +99,7 @@ def main():
     parser.add_argument("--tests", default="", help="ctest -R: the tests to run (default all)")
     parser.add_argument("--exclude", default=r"^live\.|^snmp\.agent", help="ctest -E: tests left out")
     parser.add_argument("--rev", default="HEAD", help="the revision whose tests are checked")
+    parser.add_argument("--faults", default="", help="the faults to try by number, as 3,5-8 (default all)")
     parser.add_argument("--work", default="/tmp/dhcpftr-mutation", help="the worktree to build in")
     args = parser.parse_args()
 
@@ -100,8 +121,15 @@ def main():
     if run(ctest, work).returncode != 0:
         sys.exit("the tests fail on the unbroken tree")
 
-    caught = 0
+    chosen = set()
+    for part in filter(None, args.faults.split(",")):
+        first, _, last = part.partition("-")
+        chosen.update(range(int(first), int(last or first) + 1))
+    caught = tried = 0
     for number, (name, line, replacement, fault) in enumerate(FAULTS, 1):
+        if chosen and number not in chosen:
+            continue
+        tried += 1
         path = os.path.join(work, SRC, name)
         with open(path) as f:
             source = f.read()
@@ -128,7 +156,7 @@ def main():
         caught += verdict.startswith("caught")
         print(f"{number:2}. {fault}: {verdict} ({time.monotonic() - started:.0f} s)", flush=True)
     run("cmake --build --preset debug", work)
-    print(f"caught {caught} of {len(FAULTS)} faults")
+    print(f"caught {caught} of {tried} faults")
 
 
 if __name__ == "__main__":
