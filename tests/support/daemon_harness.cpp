@@ -71,14 +71,17 @@ std::vector<std::string> stored_keys() {
     return keys;
 }
 
+sim::kernel::RuleKey key_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry) {
+    sim::kernel::RuleKey key;
+    std::memcpy(key.server.data(), &entry.server_ip, 4);
+    std::memcpy(key.mac.data(), entry.client_mac, 6);
+    return key;
+}
+
 std::map<sim::kernel::RuleKey, PORTLIST_T> stored_rules() {
     std::map<sim::kernel::RuleKey, PORTLIST_T> rules;
-    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e)) {
-        sim::kernel::RuleKey key;
-        std::memcpy(key.server.data(), &e->server_ip, 4);
-        std::memcpy(key.mac.data(), e->client_mac, 6);
-        rules[key] = e->portlist;
-    }
+    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e))
+        rules[key_of(*e)] = e->portlist;
     return rules;
 }
 

@@ -38,6 +38,8 @@ std::string server_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry);
 
 // Every stored rule in store order, as "server mac".
 std::vector<std::string> stored_keys();
+// The key of an entry, in the form of the kernel filter's tables.
+sim::kernel::RuleKey key_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry);
 // Every stored rule by key, in the form of the kernel filter's tables.
 std::map<sim::kernel::RuleKey, PORTLIST_T> stored_rules();
 

@@ -53,21 +53,13 @@ PORTLIST_T ports_of(const sim::kernel::Message &m) {
     return ports;
 }
 
+// The ports of the rule with the key of e in the kernel filter's tables, and in the store (found by a walk,
+// which logs nothing); none when it has no such rule.
 std::vector<uint32_t> kernel_rule_ports(const DHCPFTR_PERMIT_RULE_ENTRY_T &e) {
-    sim::kernel::RuleKey key;
-    std::memcpy(key.server.data(), &e.server_ip, 4);
-    std::memcpy(key.mac.data(), e.client_mac, 6);
-    auto tables = sim::kernel::tables();
-    auto it = tables.rules.find(key);
-    return it == tables.rules.end() ? std::vector<uint32_t>{} : lports(it->second);
+    return lports(sim::kernel::tables().rules[harness::key_of(e)]);
 }
-
-// The ports of the stored rule with the key of e (found by a walk, which logs nothing).
-std::vector<uint32_t> stored_ports(DHCPFTR_PERMIT_RULE_ENTRY_T e) {
-    for (DHCPFTR_PERMIT_RULE_ENTRY_T *r = Dhcpftr_DB_Get_First_Rule(); r != nullptr; r = Dhcpftr_DB_Get_Next_Rule(r))
-        if (dhcpftr_permit_rule_db_avl_cmp(r, &e) == 0)
-            return lports(r->portlist);
-    return {};
+std::vector<uint32_t> stored_ports(const DHCPFTR_PERMIT_RULE_ENTRY_T &e) {
+    return lports(harness::stored_rules()[harness::key_of(e)]);
 }
 
 class ChannelCommits : public ::testing::Test {
@@ -311,14 +303,10 @@ TEST_F(ChannelCommits, AnUnchangedDurationSendsNothing) {
                             "104 0 Dhcpftr_DB_Set_Trap_duration_to_K [#]: Set trap/log duration to kernel OK\n"));
 }
 
-TEST_F(ChannelCommits, ATimeOutLeavesTheStateAndTheNextCommitStillWorks) {
+// An answer that comes after the wait gave up is not taken for the next commit's, which follows at once (the
+// mirror test covers time-outs with the sides compared once the kernel filter is idle).
+TEST_F(ChannelCommits, ALateAnswerIsNotTakenForTheNextCommits) {
     dhcpftr_wait_max_polls = 1;
-    sim::kernel::drop_next_answers(1);
-    EXPECT_EQ(update(rule("10.1.2.3", {}, {1})), DHCPFTR_RET_TIMEOUT);
-    EXPECT_EQ(Dhcpftr_DB_is_empty(), 1);
-    EXPECT_THAT(kernel_rule_ports(rule("10.1.2.3")), ElementsAre(1u)) << "the kernel filter applied it";
-    EXPECT_EQ(commit_log().back(), "104 0 Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed,ret -60\n");
-
     sim::kernel::set_answer_delay(std::chrono::milliseconds(150));
     EXPECT_EQ(update(rule("10.1.2.4", {}, {2})), DHCPFTR_RET_TIMEOUT) << "answered too late";
     sim::kernel::set_answer_delay(std::chrono::milliseconds(0));

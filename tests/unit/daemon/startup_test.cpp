@@ -1,5 +1,6 @@
-// Start-up and registration: the module initialiser, the NSM client start and start-up callback, the
-// stacking registration and the boot-state query.
+// Start-up and registration: the order of the registrations, the module initialiser, the NSM client start and
+// start-up callback, the NSM and stacking registrations. The slot table is checked by the line-card removals
+// (topology_test and the topology mirror test).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -39,7 +40,9 @@ TEST(Startup, RegistersInOrderBeforeAnyInterfaceIsAdded) {
     EXPECT_EQ(dhcpftr_zg, sim::nsm::globals());
 }
 
-TEST(Startup, NsmRegistrationNamesTheLacpNotification) {
+// The NSM registration names the LACP notification 0x402 only; the stacking registration carries the three
+// callbacks and zero reserved words.
+TEST(Startup, RegistrationsNameTheLacpNotificationAndTheStackingCallbacks) {
     harness::boot_daemon();
     const sim::nsm::Registration *reg = sim::nsm::registration();
     ASSERT_NE(reg, nullptr);
@@ -52,30 +55,12 @@ TEST(Startup, NsmRegistrationNamesTheLacpNotification) {
     EXPECT_EQ(lacp.count, 1u);
     EXPECT_EQ(lacp.handlers[0].type, 0x402u);
     EXPECT_EQ(lacp.handlers[0].handler, &Dhcpftr_Recv_Aggregator_Port_Config_NOTIFY_Handler);
-}
-
-TEST(Startup, StackingRegistrationCarriesTheThreeCallbacks) {
-    harness::boot_daemon();
-    auto reg = sim::stacking::registration();
-    ASSERT_TRUE(reg.has_value());
-    EXPECT_EQ(reg->reserved0, 0u);
-    EXPECT_EQ(reg->reserved1, 0u);
-    EXPECT_EQ(reg->insert_cb, &DHCPFTR_ST_Hot_Insert_Cb);
-    EXPECT_EQ(reg->remove_cb, &DHCPFTR_ST_Hot_Remove_Cb);
-    EXPECT_EQ(reg->master_cb, &DHCPFTR_ST_Master_Change_Cb);
-}
-
-TEST(Startup, SlotTableHoldsTheFirst48PortsOfEachSlotWindow) {
-    _initlize_slot_port_db();
-    for (int slot = 1; slot <= DHCPFTR_SLOT_NUM; ++slot) {
-        SCOPED_TRACE(slot);
-        std::vector<uint32_t> expected;
-        for (uint32_t p = 1; p <= 48; ++p)
-            expected.push_back(64u * (slot - 1) + p);
-        EXPECT_EQ(harness::lports(portlist_by_slot[slot - 1]), expected);
-    }
-    EXPECT_EQ(portlist_by_slot[2].word[4], 0xFFFFFFFFu);
-    EXPECT_EQ(portlist_by_slot[2].word[5], 0xFFFF0000u);
+    auto st = sim::stacking::registration();
+    ASSERT_TRUE(st.has_value());
+    EXPECT_EQ(st->reserved0 | st->reserved1, 0u);
+    EXPECT_EQ(st->insert_cb, &DHCPFTR_ST_Hot_Insert_Cb);
+    EXPECT_EQ(st->remove_cb, &DHCPFTR_ST_Hot_Remove_Cb);
+    EXPECT_EQ(st->master_cb, &DHCPFTR_ST_Master_Change_Cb);
 }
 
 TEST(Startup, ModuleInitialiserReturnsOneEvenWhenTheAnswerHandlerIsRefused) {
@@ -111,13 +96,6 @@ TEST(Startup, NsmStartupEmptiesPendingEnableAndKeepsTheFirstHandle) {
     EXPECT_EQ(dhcpftr_zg, up) << "a later call never replaces the handle";
     EXPECT_EQ(PORTLIST_chk_empty(&should_update_port), 1);
     EXPECT_THAT(sim::nsm::services(), ElementsAre(0, 38, 0, 38)) << "a later call subscribes again";
-}
-
-TEST(Startup, RebootReadyIsThePlatformsFlag) {
-    for (int flag : {0, 1, 7, -1}) {
-        sim::procm::set_ready(flag);
-        EXPECT_EQ(DHCPFTR_Get_Reboot_Ready(), flag);
-    }
 }
 
 }  // namespace
