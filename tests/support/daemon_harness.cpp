@@ -11,6 +11,7 @@
 #include "dhcpftr_cli.h"
 #include "dhcpftr_defs.h"
 #include "dhcpftr_init.h"
+#include "dhcpftr_msg.h"
 
 namespace harness {
 
@@ -21,6 +22,13 @@ QV_INIT_T *daemon_record() {
 }
 
 void boot_daemon(const sim::framework::Options &options) { sim::framework::boot(daemon_record(), options); }
+
+void boot_quietly() {
+    boot_daemon();
+    sim::kernel::wait_idle();
+    sim::kernel::clear_messages();
+    capture_log();
+}
 
 void reinit_database() {
     static auto *const replaced = new std::vector<avl_tree *>;  // never destroyed: they stay reachable
@@ -85,6 +93,30 @@ std::map<sim::kernel::RuleKey, PORTLIST_T> stored_rules() {
     return rules;
 }
 
+std::vector<std::string> kernel_messages() {
+    sim::kernel::wait_idle();
+    std::vector<std::string> out;
+    for (const sim::kernel::Message &m : sim::kernel::messages()) {
+        uint32_t op, word;
+        std::memcpy(&op, m.body.data(), 4);
+        std::memcpy(&word, m.body.data() + 4, 4);
+        if (m.number == DHCPFTR_U_VALUE_MSG) {
+            uint32_t value = op == DHCPFTR_OP_SET_TRAP ? m.body[4] : word;
+            out.push_back("value " + std::to_string(op) + " " + std::to_string(value));
+            continue;
+        }
+        PORTLIST_T ports;
+        std::memcpy(&ports, m.body.data() + 4, sizeof(ports));
+        std::string line = (m.number == DHCPFTR_U_RULE_MSG ? "rule " : "ports ") + std::to_string(op);
+        if (m.number == DHCPFTR_U_RULE_MSG)
+            line += " " + std::to_string(m.body[103]) + "/" + std::to_string(m.body[109]);
+        for (uint32_t p : lports(ports))
+            line += " " + std::to_string(p);
+        out.push_back(line);
+    }
+    return out;
+}
+
 std::vector<std::string> daemon_log() {
     std::vector<std::string> out;
     for (const sim::log::Record &r : sim::log::records()) {
@@ -124,6 +156,12 @@ int Terminal::run(CLI_HANDLER_FN handler, std::vector<std::string> args) {
         argv.push_back(a.data());
     argv.push_back(nullptr);
     return handler(&ctx_, static_cast<int>(args.size()), argv.data());
+}
+
+std::string Terminal::call(CLI_HANDLER_FN handler, std::vector<std::string> args) {
+    int result = run(handler, std::move(args));
+    sim::kernel::wait_idle();
+    return std::to_string(result) + "|" + take();
 }
 
 std::string Terminal::take() {
