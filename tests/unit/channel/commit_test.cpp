@@ -36,22 +36,9 @@ std::vector<std::string> commit_log() {
     return out;
 }
 
-size_t sent() { return sim::kernel::messages().size(); }
+using harness::kernel_messages;
 
-// The last message the kernel filter received.
-sim::kernel::Message last_message() { return sim::kernel::messages().back(); }
-
-uint32_t word_of(const sim::kernel::Message &m, size_t offset) {
-    uint32_t value;
-    std::memcpy(&value, m.body.data() + offset, 4);
-    return value;
-}
-
-PORTLIST_T ports_of(const sim::kernel::Message &m) {
-    PORTLIST_T ports;
-    std::memcpy(&ports, m.body.data() + 4, sizeof(ports));
-    return ports;
-}
+size_t sent() { return kernel_messages().size(); }
 
 // The ports of the rule with the key of e in the kernel filter's tables, and in the store (found by a walk,
 // which logs nothing); none when it has no such rule.
@@ -87,8 +74,7 @@ protected:
 TEST_F(ChannelCommits, ANewRuleIsStoredOnlyAfterTheKernelAccepted) {
     EXPECT_EQ(update(rule("10.1.2.3", kMac, {1, 2, 3, 5})), 0);
     EXPECT_THAT(stored_ports(rule("10.1.2.3", kMac)), ElementsAre(1u, 2u, 3u, 5u));
-    EXPECT_THAT(kernel_rule_ports(rule("10.1.2.3", kMac)), ElementsAre(1u, 2u, 3u, 5u));
-    EXPECT_EQ(word_of(last_message(), 0), 0u);
+    EXPECT_THAT(kernel_messages(), ElementsAre("rule 0 3/85 1 2 3 5"));
     EXPECT_THAT(commit_log(),
                 ElementsAre("104 0 Dhcpftr_DB_Update_Rule [#]: Insert rule,key (A010203,00:11:22:33:44:55)\n",
                             "101 0 Dhcpftr_DB_Update_Rule [#]: wait for event 0\n",
@@ -101,7 +87,7 @@ TEST_F(ChannelCommits, AddingToAStoredRuleSendsOnlyTheAddedPorts) {
     ASSERT_EQ(update(rule("10.1.2.3", {}, {1, 2})), 0);
     harness::capture_log();
     EXPECT_EQ(update(rule("10.1.2.3", {}, {3, 4})), 0);
-    EXPECT_THAT(lports(ports_of(last_message())), ElementsAre(3u, 4u));
+    EXPECT_EQ(kernel_messages().back(), "rule 0 3/0 3 4");
     EXPECT_THAT(stored_ports(rule("10.1.2.3")), ElementsAre(1u, 2u, 3u, 4u));
     EXPECT_THAT(commit_log(),
                 ElementsAre("107 0 Dhcpftr_DB_Get_Rule [#]: Get rule for IP A010203,client mac 00:00:00:00:00:00 OK\n",
@@ -110,9 +96,8 @@ TEST_F(ChannelCommits, AddingToAStoredRuleSendsOnlyTheAddedPorts) {
                             "101 1 \n", "101 0 Dhcpftr_DB_Update_Rule [#]: wait for event 0\n",
                             "101 0 _dhcpftr_get_ret_value [#]: rx response 0\n"));
 
-    size_t before = sent();
     EXPECT_EQ(update(rule("10.1.2.3", {}, {2})), 0);
-    EXPECT_EQ(sent(), before + 1) << "ports the rule holds are still sent";
+    EXPECT_EQ(kernel_messages().back(), "rule 0 3/0 2") << "ports the rule holds are still sent";
     EXPECT_THAT(stored_ports(rule("10.1.2.3")), ElementsAre(1u, 2u, 3u, 4u));
 }
 
@@ -137,17 +122,22 @@ TEST_F(ChannelCommits, EveryRefusalAndSendFailureLeavesTheState) {
     struct Case {
         const char *commit;
         uint32_t op;
+        const char *message;       // the message sent
         const char *refused_line;  // the commit's failure line after a refusal of -100
     } cases[] = {
-        {"new rule", DHCPFTR_OP_ADD_RULE, "Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed,ret -100\n"},
-        {"stored rule", DHCPFTR_OP_ADD_RULE, "Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed\n"},
-        {"delete", DHCPFTR_OP_DEL_RULE, "Dhcpftr_DB_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
-        {"stacking delete", DHCPFTR_OP_STK_DEL_RULE, "Dhcpftr_DB_Stk_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
-        {"enable", DHCPFTR_OP_ADD_PORTS, "Dhcpftr_DB_Update_Ports_to_K [#]: set ports to kernel failed, ret -100\n"},
-        {"disable", DHCPFTR_OP_DEL_PORTS, "Dhcpftr_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
-        {"stacking disable", DHCPFTR_OP_STK_DEL_PORTS, "Dhcpftr_Stk_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
-        {"trap", DHCPFTR_OP_SET_TRAP, "Dhcpftr_DB_Set_Trap_to_K [#]: Disable trap/log to kernel failed\n"},
-        {"duration", DHCPFTR_OP_SET_DURATION, "Dhcpftr_DB_Set_Trap_duration_to_K [#]: Set trap/log duration to kernel failed\n"},
+        {"new rule", DHCPFTR_OP_ADD_RULE, "rule 0 8/0 2", "Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed,ret -100\n"},
+        {"stored rule", DHCPFTR_OP_ADD_RULE, "rule 0 9/0 2", "Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed\n"},
+        {"delete", DHCPFTR_OP_DEL_RULE, "rule 1 9/0 1", "Dhcpftr_DB_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
+        {"stacking delete", DHCPFTR_OP_STK_DEL_RULE, "rule 7 9/0 1",
+         "Dhcpftr_DB_Stk_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
+        {"enable", DHCPFTR_OP_ADD_PORTS, "ports 4 1 5",
+         "Dhcpftr_DB_Update_Ports_to_K [#]: set ports to kernel failed, ret -100\n"},
+        {"disable", DHCPFTR_OP_DEL_PORTS, "ports 5 1 5", "Dhcpftr_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
+        {"stacking disable", DHCPFTR_OP_STK_DEL_PORTS, "ports 6 1 5",
+         "Dhcpftr_Stk_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
+        {"trap", DHCPFTR_OP_SET_TRAP, "value 2 1", "Dhcpftr_DB_Set_Trap_to_K [#]: Disable trap/log to kernel failed\n"},
+        {"duration", DHCPFTR_OP_SET_DURATION, "value 3 20",
+         "Dhcpftr_DB_Set_Trap_duration_to_K [#]: Set trap/log duration to kernel failed\n"},
     };
     ASSERT_EQ(update(rule("10.9.9.9", {}, {1})), 0);
     auto state = [] {
@@ -181,7 +171,7 @@ TEST_F(ChannelCommits, EveryRefusalAndSendFailureLeavesTheState) {
             }
             EXPECT_EQ(sent(), messages + (send_fails ? 0 : 1));
             if (!send_fails) {
-                EXPECT_EQ(word_of(last_message(), 0), c.op);
+                EXPECT_EQ(kernel_messages().back(), c.message);
             }
             std::vector<std::string> log = commit_log();
             ASSERT_FALSE(log.empty());
@@ -227,8 +217,7 @@ TEST_F(ChannelCommits, DeleteSendsTheWholeRequestAndDropsTheRuleWithItsLastPort)
                             "101 0 _dhcpftr_get_ret_value [#]: rx response 0\n"));
 
     EXPECT_EQ(remove(rule("10.1.1.2", {}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), true), 0);
-    EXPECT_THAT(lports(ports_of(last_message())), ElementsAre(1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u));
-    EXPECT_EQ(word_of(last_message(), 0), DHCPFTR_OP_STK_DEL_RULE);
+    EXPECT_EQ(kernel_messages().back(), "rule 7 2/0 1 2 3 4 5 6 7 8 9 10");
     EXPECT_THAT(harness::stored_keys(), ElementsAre("10.1.1.1 00:00:00:00:00:00"));
     EXPECT_THAT(kernel_rule_ports(rule("10.1.1.2")), IsEmpty());
 }
@@ -261,7 +250,7 @@ TEST_F(ChannelCommits, PortCommitsOnlyTellTheKernel) {
     PORTLIST_T two = harness::ports({2});
     Dhcpftr_Stk_DB_Delete_Ports_to_K(&two, &result);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(word_of(last_message(), 0), DHCPFTR_OP_STK_DEL_PORTS);
+    EXPECT_EQ(kernel_messages().back(), "ports 6 2");
     EXPECT_THAT(lports(sim::kernel::tables().enabled), ElementsAre(1u, 3u, 641u));
 }
 
@@ -281,7 +270,7 @@ TEST_F(ChannelCommits, TrapStateFollowsAnAcceptedChange) {
         SCOPED_TRACE(c.state);
         harness::capture_log();
         Dhcpftr_DB_Set_Trap_to_K(c.state);
-        EXPECT_EQ(last_message().body[4], c.byte_sent);
+        EXPECT_EQ(kernel_messages().back(), "value 2 " + std::to_string(c.byte_sent));
         EXPECT_EQ(_dhcpftr_is_trap_enable(), c.enabled_after);
         EXPECT_EQ(commit_log().front(),
                   "101 0 Dhcpftr_DB_Set_Trap_to_K [#]: Set trap/syslog state " + std::to_string(c.state) + "\n");
@@ -295,7 +284,7 @@ TEST_F(ChannelCommits, AnUnchangedDurationSendsNothing) {
     EXPECT_THAT(harness::daemon_log(), IsEmpty());
     Dhcpftr_DB_Set_Trap_duration_to_K(11);
     EXPECT_EQ(_dhcpftr_get_trap_duration(), 11u);
-    EXPECT_EQ(sim::kernel::tables().duration, 11u);
+    EXPECT_THAT(kernel_messages(), ElementsAre("value 3 11"));
     EXPECT_THAT(commit_log(),
                 ElementsAre("101 0 Dhcpftr_DB_Set_Trap_duration_to_K [#]: Set trap/syslog duration 11\n",
                             "101 0 Dhcpftr_DB_Set_Trap_duration_to_K [#]: wait for event 3\n",
