@@ -69,13 +69,16 @@ std::string server_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry) {
     return inet_ntop(AF_INET, &addr, text, sizeof(text));
 }
 
+std::string key_text(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry) {
+    char mac[18];
+    std::snprintf(mac, sizeof(mac), "%02X:%02X:%02X:%02X:%02X:%02X", DHCPFTR_MAC_ARGS(entry.client_mac));
+    return server_of(entry) + " " + mac;
+}
+
 std::vector<std::string> stored_keys() {
     std::vector<std::string> keys;
-    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e)) {
-        char mac[18];
-        std::snprintf(mac, sizeof(mac), "%02X:%02X:%02X:%02X:%02X:%02X", DHCPFTR_MAC_ARGS(e->client_mac));
-        keys.push_back(server_of(*e) + " " + mac);
-    }
+    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e))
+        keys.push_back(key_text(*e));
     return keys;
 }
 

@@ -38,7 +38,8 @@ std::vector<uint32_t> lports(const PORTLIST_T &list);
 // The dotted server address of an entry.
 std::string server_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry);
 
-// Every stored rule in store order, as "server mac".
+// The key of an entry as "server mac", and every stored rule's in store order.
+std::string key_text(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry);
 std::vector<std::string> stored_keys();
 // The key of an entry, in the form of the kernel filter's tables.
 sim::kernel::RuleKey key_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry);

@@ -26,19 +26,8 @@ constexpr uint32_t kTrunk20Lport = 641 + 19;
 
 class DaemonCommands : public ::testing::Test {
 protected:
-    void SetUp() override {
-        harness::boot_daemon();
-        harness::capture_log();
-        sim::kernel::clear_messages();
-    }
-
-    // Runs a handler and returns "result|output".
-    std::string run(CLI_HANDLER_FN handler, std::vector<std::string> args) {
-        int result = term.run(handler, std::move(args));
-        sim::kernel::wait_idle();
-        return std::to_string(result) + "|" + term.take();
-    }
-
+    void SetUp() override { harness::boot_quietly(); }
+    std::string run(CLI_HANDLER_FN handler, std::vector<std::string> args) { return term.call(handler, args); }
     harness::Terminal term;
 };
 

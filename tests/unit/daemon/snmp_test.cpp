@@ -63,17 +63,8 @@ Lines own_log() {
 
 class SnmpBridge : public ::testing::Test {
 protected:
-    void SetUp() override {
-        harness::boot_daemon();
-        harness::capture_log();
-        sim::kernel::clear_messages();
-    }
-    // Runs a handler and returns "result|terminal output".
-    std::string run(CLI_HANDLER_FN handler, Args args) {
-        int result = term.run(handler, std::move(args));
-        sim::kernel::wait_idle();
-        return std::to_string(result) + "|" + term.take();
-    }
+    void SetUp() override { harness::boot_quietly(); }
+    std::string run(CLI_HANDLER_FN handler, Args args) { return term.call(handler, args); }
     harness::Terminal term;
 };
 

@@ -1,6 +1,6 @@
 // Start-up and registration: the order of the registrations, the module initialiser, the NSM client start and
-// start-up callback, the NSM and stacking registrations. The slot table is checked by the line-card removals
-// (topology_test and the topology mirror test).
+// start-up callback. The LACP handler and the stacking callbacks registered are exercised through the chassis
+// (topology_test, topology_events.t, the topology mirror test), the slot table by the line-card removals.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,10 +10,8 @@
 #include "dhcpftr_init.h"
 #include "dhcpftr_msg.h"
 #include "dhcpftr_nsm.h"
-#include "dhcpftr_stacking.h"
 #include "dhcpftr_ukcomm.h"
 #include "nsm/sim_nsm.h"
-#include "services/sim_services.h"
 #include "support/daemon_harness.h"
 #include "trace/sim_trace.h"
 #include "ukcomm/sim_ukcomm.h"
@@ -38,29 +36,7 @@ TEST(Startup, RegistersInOrderBeforeAnyInterfaceIsAdded) {
     EXPECT_EQ(sim::ukcomm::handler(DHCPFTR_K_VALUE_MSG), &Dhcpftr_U_value_msg_process);
     EXPECT_EQ(DHCPFTR_Get_Reboot_Ready(), 1) << "the boot ends with the system ready";
     EXPECT_EQ(dhcpftr_zg, sim::nsm::globals());
-}
-
-// The NSM registration names the LACP notification 0x402 only; the stacking registration carries the three
-// callbacks and zero reserved words.
-TEST(Startup, RegistrationsNameTheLacpNotificationAndTheStackingCallbacks) {
-    harness::boot_daemon();
-    const sim::nsm::Registration *reg = sim::nsm::registration();
-    ASSERT_NE(reg, nullptr);
-    EXPECT_EQ(reg->proto_id, 57u);
-    EXPECT_EQ(reg->start, &Dhcpftr_Nsm_Init);
-    ASSERT_EQ(reg->modules.size(), 1u);
-    const NSM_INC_MODULE_T &lacp = reg->modules[0];
-    EXPECT_STREQ(lacp.module, "LACP");
-    EXPECT_EQ(lacp.reserved, 0u);
-    EXPECT_EQ(lacp.count, 1u);
-    EXPECT_EQ(lacp.handlers[0].type, 0x402u);
-    EXPECT_EQ(lacp.handlers[0].handler, &Dhcpftr_Recv_Aggregator_Port_Config_NOTIFY_Handler);
-    auto st = sim::stacking::registration();
-    ASSERT_TRUE(st.has_value());
-    EXPECT_EQ(st->reserved0 | st->reserved1, 0u);
-    EXPECT_EQ(st->insert_cb, &DHCPFTR_ST_Hot_Insert_Cb);
-    EXPECT_EQ(st->remove_cb, &DHCPFTR_ST_Hot_Remove_Cb);
-    EXPECT_EQ(st->master_cb, &DHCPFTR_ST_Master_Change_Cb);
+    EXPECT_EQ(sim::nsm::registration()->proto_id, 57u);
 }
 
 TEST(Startup, ModuleInitialiserReturnsOneEvenWhenTheAnswerHandlerIsRefused) {
