@@ -89,6 +89,20 @@ sim::kernel::RuleKey key_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry) {
     return key;
 }
 
+std::vector<std::string> rule_lines(const std::map<sim::kernel::RuleKey, PORTLIST_T> &rules) {
+    std::vector<std::string> out;
+    for (const auto &[key, ports] : rules) {
+        std::string line = std::to_string(key.server[0]);
+        for (int i = 1; i < 4; ++i)
+            line += "." + std::to_string(key.server[i]);
+        line += "/" + std::to_string(key.mac[5]) + ":";
+        for (uint32_t p : lports(ports))
+            line += " " + std::to_string(p);
+        out.push_back(line);
+    }
+    return out;
+}
+
 std::map<sim::kernel::RuleKey, PORTLIST_T> stored_rules() {
     std::map<sim::kernel::RuleKey, PORTLIST_T> rules;
     for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e))

@@ -43,6 +43,8 @@ std::string key_text(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry);
 std::vector<std::string> stored_keys();
 // The key of an entry, in the form of the kernel filter's tables.
 sim::kernel::RuleKey key_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry);
+// Rules as "server/last MAC byte: ports", one line each in key order.
+std::vector<std::string> rule_lines(const std::map<sim::kernel::RuleKey, PORTLIST_T> &rules);
 // Every stored rule by key, in the form of the kernel filter's tables.
 std::map<sim::kernel::RuleKey, PORTLIST_T> stored_rules();
 

@@ -1,7 +1,7 @@
 // The daemon's command handlers called as the shell calls them: the reason codes of server addresses, the
-// results of the commits as the operator sees them, the boot-time deferral of trunks that do not exist yet,
-// the port-list text, the debug view and what the reset does beyond the settings. The refusals' messages, the
-// MAC forms, the show and the running configuration are checked end to end by the screening_*.t transcripts.
+// results of the commits as the operator sees them, the port-list text, the debug view and what the reset does
+// beyond the settings. The refusals' messages, the MAC forms, the show and the running configuration are
+// checked end to end by the screening_*.t transcripts; the boot-time deferral of trunks by topology_test.
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -79,36 +79,6 @@ TEST_F(DaemonCommands, CommitResultsAsTheOperatorSeesThem) {
     }
     EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(1, 2, 3));
     EXPECT_THAT(harness::stored_keys(), ElementsAre("10.1.1.1 00:00:00:00:00:00"));
-}
-
-// While booting, a trunk that does not exist yet is deferred: the enable command into the pending-enable
-// list, the rule command onto the trunk's pending-rule list; disabling takes it out again and removing a rule
-// leaves the list as it was.
-TEST_F(DaemonCommands, BootDefersMissingTrunks) {
-    sim::procm::set_ready(0);
-    EXPECT_EQ(run(dhcpftr_enable_port, {"port-channel20,eth1.1"}), "0|");
-    EXPECT_THAT(lports(should_update_port), ElementsAre(kTrunk20Lport));
-    EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(1));
-
-    harness::capture_log();
-    EXPECT_EQ(run(dhcpftr_add_permit_rule, {"10.1.1.1", "client-mac", "00:11:22:33:44:55", "port-channel20"}), "1|");
-    EXPECT_THAT(harness::daemon_log(),
-                ElementsAre("101 0 _dhcpftr_if_range_validate_if [#]: ifp for port-channel20 is not found during "
-                            "bootup, might not be created yet\n",
-                            "101 0 _dhcpftr_port_range_to_portlist [#]: if port-channel20 is not found during "
-                            "bootup,trunk id 19\n",
-                            "101 0 dhcpftr_add_permit_rule [#]: Insert rule portlist is empty\n"));
-    DHCPFTR_PENDING_RULE_T *pending = _dhcpftr_get_list_first(19);
-    ASSERT_NE(pending, nullptr);
-    EXPECT_EQ(pending->server_ip, inet_addr("10.1.1.1"));
-    EXPECT_EQ(pending->client_mac[5], 0x55);
-    EXPECT_TRUE(Dhcpftr_DB_is_empty());
-
-    EXPECT_EQ(run(dhcpftr_remove_permit_rule, {"10.1.1.1", "port-channel21"}), "0|");
-    EXPECT_THAT(lports(should_update_port), ElementsAre(kTrunk20Lport));
-    EXPECT_EQ(run(dhcpftr_disable_port, {"port-channel20,port-channel21"}), "0|");
-    EXPECT_THAT(lports(should_update_port), IsEmpty());
-    EXPECT_EQ(run(dhcpftr_enable_port, {"eth11.1"}), "1|% No such interface eth11.1\n");
 }
 
 TEST(DaemonPortListText, RunsGapsNamesAndTrunks) {

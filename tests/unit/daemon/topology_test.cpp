@@ -1,5 +1,5 @@
 // The topology events as the platform delivers them: interfaces added and deleted, ports joining and leaving
-// trunks, line cards pulled, and the boot-time configuration of trunks applied when they appear. Each case
+// trunks, line cards pulled, and trunks deferred while booting, their configuration applied when they appear. Each case
 // checks the daemon's lists and store, the kernel messages in their order and the exact log lines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -82,17 +82,7 @@ protected:
         harness::capture_log();
     }
 
-    // The stored rules as "server: ports".
-    static std::vector<std::string> rules() {
-        std::vector<std::string> out;
-        for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e)) {
-            std::string line = harness::server_of(*e) + ":";
-            for (uint32_t p : lports(e->portlist))
-                line += " " + std::to_string(p);
-            out.push_back(line);
-        }
-        return out;
-    }
+    static std::vector<std::string> rules() { return harness::rule_lines(harness::stored_rules()); }
 };
 
 // Events that change nothing, each sending nothing and logging only its own lines: interfaces outside the
@@ -176,7 +166,7 @@ TEST_F(Topology, EventsThatChangeNothing) {
     }
     EXPECT_EQ(std::memcmp(&present, &dhcpftr_portlist_db, sizeof(present)), 0);
     EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(1, 3, 12, 65, kTrunk4Lport));
-    EXPECT_THAT(rules(), ElementsAre("10.1.1.1: 3 4 12 644"));
+    EXPECT_THAT(rules(), ElementsAre("10.1.1.1/0: 3 4 12 644"));
     EXPECT_THAT(lports(should_update_port), ElementsAre(kTrunk1Lport));
     EXPECT_NE(_dhcpftr_get_list_first(0), nullptr);
 }
@@ -206,7 +196,7 @@ TEST_F(Topology, DeleteForGoodFlushesEveryRule) {
                             "{10.1.1.3,00:00:00:00:00:00}, ret 0\n",
                             "101 0 dhcpftr_nsm_vr_if_del [#]: flush port eth1.5 for key "
                             "{10.1.1.4,00:00:00:00:00:00}, ret 0\n"));
-    EXPECT_THAT(rules(), ElementsAre("10.1.1.2: 6", "10.1.1.3: 7"));
+    EXPECT_THAT(rules(), ElementsAre("10.1.1.2/85: 6", "10.1.1.3/0: 7"));
     EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(5)) << "the refused disabling keeps it enabled";
     EXPECT_FALSE(PORTLIST_chk_port_exist(&dhcpftr_portlist_db, 5));
 }
@@ -232,14 +222,14 @@ TEST_F(Topology, TrunkJoinMovesScreeningToTheAggregate) {
                             "{10.1.1.2,00:00:00:00:00:00}, ret 0\n",
                             "101 0 Dhcpftr_Nsm_Recv_Cfg_LACP_Group_Member_Add [#]: Update port-channel4 for key "
                             "{10.1.1.4,00:11:22:33:44:55}, ret 0\n"));
-    EXPECT_THAT(rules(), ElementsAre("10.1.1.2: 644", "10.1.1.3: 10", "10.1.1.4: 11 644"));
+    EXPECT_THAT(rules(), ElementsAre("10.1.1.2/0: 644", "10.1.1.3/0: 10", "10.1.1.4/85: 11 644"));
     EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(kTrunk4Lport));
 
     // The departure only re-sends the aggregate; the member comes back with nothing.
     start_over();
     EXPECT_EQ(sim::Chassis::instance().leave("port-channel4", "eth1.9"), "");
     EXPECT_THAT(harness::kernel_messages(), ElementsAre("ports 4 644", "rule 0 2/0 644", "rule 0 4/85 644"));
-    EXPECT_THAT(rules(), ElementsAre("10.1.1.2: 644", "10.1.1.3: 10", "10.1.1.4: 11 644"));
+    EXPECT_THAT(rules(), ElementsAre("10.1.1.2/0: 644", "10.1.1.3/0: 10", "10.1.1.4/85: 11 644"));
     EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(kTrunk4Lport));
 }
 
@@ -260,7 +250,7 @@ TEST_F(Topology, TrunkJoinGoesOnPastFailedCommits) {
                             "101 0 Dhcpftr_Nsm_Recv_Cfg_LACP_Group_Member_Add [#]: Update port-channel4 for key "
                             "{10.1.1.1,00:00:00:00:00:00}, ret 0\n"));
     EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(12, kTrunk4Lport)) << "the member stays enabled";
-    EXPECT_THAT(rules(), ElementsAre("10.1.1.1: 644"));
+    EXPECT_THAT(rules(), ElementsAre("10.1.1.1/0: 644"));
 }
 
 // User slot 3 takes lports 129 to 176 out of every list and rule in one commit each, and nothing else: a
@@ -284,7 +274,7 @@ TEST_F(Topology, LineCardRemoval) {
     EXPECT_EQ(sent[0].substr(0, 12), "ports 5 129 ");
     EXPECT_EQ(sent[1].substr(0, 10), "rule 1 1/0");
     EXPECT_EQ(sent[2].substr(0, 11), "rule 1 3/85");
-    EXPECT_THAT(rules(), ElementsAre("10.1.1.2: 1", "10.1.1.3: 200"));
+    EXPECT_THAT(rules(), ElementsAre("10.1.1.2/0: 1", "10.1.1.3/85: 200"));
     EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(128, 177, 641));
     for (uint32_t p = 1; p <= PORTLIST_MAX_PORT; ++p) {
         bool slot3 = p >= 129 && p <= 176;
@@ -293,21 +283,34 @@ TEST_F(Topology, LineCardRemoval) {
     }
 }
 
-// During boot, a trunk's pending enabling and rules are committed when its interface is added, newest first;
-// a failing commit is logged and the next is still made; every pending key is gone afterwards. Once the
-// system is ready, an add only records the port.
-TEST_F(Topology, BootAppliesPendingTrunkConfiguration) {
+// While booting, a trunk that does not exist yet is deferred, silently: the enable command puts it into the
+// pending-enable list and a disabling takes it out again; a rule command puts the key onto the trunk's
+// pending-rule list (a command left with no port of its own fails, for the replay); removing a rule leaves the
+// lists as they were. When the trunk is added its enabling and rules are committed, newest first; a failing
+// commit is logged and the next is still made; every pending key is gone afterwards. Once the system is
+// ready, an add only records the port.
+TEST_F(Topology, BootDefersTrunksAndAppliesTheirConfigurationWhenTheyAppear) {
     sim::procm::set_ready(0);
     harness::Terminal term;
-    // Deferred silently: a command left with no port of its own reports a failure to the replay only.
-    for (std::vector<std::string> args : {std::vector<std::string>{"port-channel12"},
-                                          {"10.1.1.1", "port-channel12"},
-                                          {"10.1.1.2", "port-channel12"},
-                                          {"10.1.1.3", "client-mac", "00:11:22:33:44:55", "port-channel12,eth1.1"}}) {
-        term.run(args.size() == 1 ? dhcpftr_enable_port : dhcpftr_add_permit_rule, args);
-        EXPECT_EQ(term.take(), "");
-    }
-    EXPECT_THAT(rules(), ElementsAre("10.1.1.3: 1"));
+    EXPECT_EQ(term.call(dhcpftr_enable_port, {"port-channel12,port-channel20,eth1.1"}), "0|");
+    EXPECT_EQ(term.call(dhcpftr_disable_port, {"port-channel20,port-channel21"}), "0|");
+    harness::capture_log();
+    EXPECT_EQ(term.call(dhcpftr_add_permit_rule, {"10.1.1.1", "port-channel12"}), "1|");
+    EXPECT_THAT(harness::daemon_log(),
+                ElementsAre("101 0 _dhcpftr_if_range_validate_if [#]: ifp for port-channel12 is not found during "
+                            "bootup, might not be created yet\n",
+                            "101 0 _dhcpftr_port_range_to_portlist [#]: if port-channel12 is not found during "
+                            "bootup,trunk id 11\n",
+                            "101 0 dhcpftr_add_permit_rule [#]: Insert rule portlist is empty\n"));
+    EXPECT_EQ(term.call(dhcpftr_add_permit_rule, {"10.1.1.2", "port-channel12"}), "1|");
+    EXPECT_EQ(term.call(dhcpftr_add_permit_rule, {"10.1.1.3", "client-mac", "00:11:22:33:44:55", "port-channel12,eth1.1"}),
+              "0|");
+    EXPECT_EQ(term.call(dhcpftr_remove_permit_rule, {"10.1.1.1", "port-channel21"}), "0|");
+    EXPECT_EQ(term.call(dhcpftr_enable_port, {"eth11.1"}), "1|% No such interface eth11.1\n");
+    EXPECT_EQ(_dhcpftr_get_list_first(11)->client_mac[5], 0x55);
+    EXPECT_THAT(lports(should_update_port), ElementsAre(652));
+    EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(1));
+    EXPECT_THAT(rules(), ElementsAre("10.1.1.3/85: 1"));
     start_over();
     sim::kernel::refuse_next(1, -100, DHCPFTR_OP_ADD_RULE);  // the newest pending rule, 10.1.1.3
     EXPECT_EQ(sim::Chassis::instance().add("port-channel12"), "");
@@ -315,15 +318,14 @@ TEST_F(Topology, BootAppliesPendingTrunkConfiguration) {
     EXPECT_THAT(topology_log(),
                 ElementsAre("101 0 dhcpftr_nsm_vr_if_add [#]: port port-channel12 trunk id 11\n",
                             "103 0 dhcpftr_nsm_vr_if_add [#]: port-channel12 update failed, status code -100\n"));
-    EXPECT_THAT(rules(), ElementsAre("10.1.1.1: 652", "10.1.1.2: 652", "10.1.1.3: 1"));
-    EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(652));
+    EXPECT_THAT(rules(), ElementsAre("10.1.1.1/0: 652", "10.1.1.2/0: 652", "10.1.1.3/85: 1"));
+    EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(1, 652));
     EXPECT_TRUE(PORTLIST_chk_empty(&should_update_port));
     EXPECT_EQ(_dhcpftr_get_list_first(11), nullptr);
 
     // A failed pending enabling stays pending; after the boot a trunk's pending entries wait for a reset.
-    term.run(dhcpftr_enable_port, {"port-channel13"});
-    term.run(dhcpftr_add_permit_rule, {"10.1.1.4", "port-channel14"});
-    EXPECT_EQ(term.take(), "");
+    EXPECT_EQ(term.call(dhcpftr_enable_port, {"port-channel13"}), "0|");
+    EXPECT_EQ(term.call(dhcpftr_add_permit_rule, {"10.1.1.4", "port-channel14"}), "1|");
     start_over();
     sim::kernel::refuse_next(1, -5, DHCPFTR_OP_ADD_PORTS);
     EXPECT_EQ(sim::Chassis::instance().add("port-channel13"), "");
