@@ -30,13 +30,6 @@ void boot_quietly() {
     capture_log();
 }
 
-void reinit_database() {
-    static auto *const replaced = new std::vector<avl_tree *>;  // never destroyed: they stay reachable
-    if (dhcpftr_permit_rule_db != nullptr)
-        replaced->push_back(dhcpftr_permit_rule_db);
-    Dhcpftr_DB_Init();
-}
-
 PORTLIST_T ports(std::initializer_list<uint32_t> lports) {
     PORTLIST_T list;
     PORTLIST_clear_all(&list);

@@ -26,10 +26,6 @@ void boot_daemon(const sim::framework::Options &options = {});
 // Boots as boot_daemon does, then forgets the boot's log and kernel messages and captures the log afresh.
 void boot_quietly();
 
-// Initialises the screening database again, as at start-up. The store it replaces is kept reachable: a
-// store lives for the whole process.
-void reinit_database();
-
 // A permit-rule entry for a dotted server address, a client MAC (all zero by default) and ports.
 DHCPFTR_PERMIT_RULE_ENTRY_T rule(const char *server, const Mac &mac = {}, std::initializer_list<uint32_t> ports = {});
 PORTLIST_T ports(std::initializer_list<uint32_t> lports);

@@ -1,5 +1,6 @@
-// The permit-rule store: key order, lookups, close-next, walks and every failure line with its level. A walk
-// that deletes as it goes is the flushes' (topology_test).
+// The permit-rule store: key order, close-next, next, inserts and deletes, and every failure line with its
+// level. A lookup's line and a walk that deletes as it goes are checked through the commits (commit_test) and
+// the flushes (topology_test).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -66,27 +67,6 @@ TEST_F(StoreTest, KeyOrderAndCloseNext) {
         const DHCPFTR_PERMIT_RULE_ENTRY_T *next = Dhcpftr_DB_Get_Rule_CloseNext(&key);
         EXPECT_EQ(next == nullptr ? "" : harness::key_text(*next), c.next);
     }
-}
-
-TEST_F(StoreTest, GetReturnsTheStoredEntryItselfAndLogsItsKey) {
-    insert("192.168.0.1", {0, 0x11, 0x22, 0x33, 0x44, 0x55}, {3});
-    harness::capture_log();
-    DHCPFTR_PERMIT_RULE_ENTRY_T key = rule("192.168.0.1", {0, 0x11, 0x22, 0x33, 0x44, 0x55}, {9});  // ports: no key
-    DHCPFTR_PERMIT_RULE_ENTRY_T *found = Dhcpftr_DB_Get_Rule(&key);
-    ASSERT_NE(found, nullptr);
-    EXPECT_NE(found, &key);
-    EXPECT_THAT(harness::lports(found->portlist), ElementsAre(3u));
-    EXPECT_THAT(harness::daemon_log(),
-                ElementsAre("107 0 Dhcpftr_DB_Get_Rule [#]: Get rule for IP C0A80001,client mac "
-                            "00:11:22:33:44:55 OK\n"));
-
-    PORTLIST_set_port(&found->portlist, 4);  // changed in place, still found again
-    EXPECT_THAT(harness::lports(Dhcpftr_DB_Get_Rule(&key)->portlist), ElementsAre(3u, 4u));
-
-    harness::capture_log();
-    DHCPFTR_PERMIT_RULE_ENTRY_T missing = rule("192.168.0.2");
-    EXPECT_EQ(Dhcpftr_DB_Get_Rule(&missing), nullptr);
-    EXPECT_THAT(harness::daemon_log(), IsEmpty());
 }
 
 TEST_F(StoreTest, InsertKeepsItsOwnCopyAndRefusesAPresentKeyOrAFailedAllocation) {

@@ -1,4 +1,5 @@
-// The screening settings and the boot-time pending-rule lists.
+// The boot-time pending-rule lists. The settings' defaults are shown by the transcripts, their changes by the
+// commits (commit_test).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -35,31 +36,13 @@ std::vector<std::string> pending_servers(int trunk_id) {
     return out;
 }
 
-class SettingsTest : public ::testing::Test {
+class PendingRules : public ::testing::Test {
 protected:
     void SetUp() override { Dhcpftr_DB_Init(); }
 };
 
-// Init sets every setting and list to its default again, all but the pending-enable list, which the NSM
-// start-up empties (startup_test).
-TEST_F(SettingsTest, InitSetsTheDefaultsButKeepsThePendingEnableList) {
-    _dhcpftr_set_trap_state_enable();
-    _dhcpftr_set_trap_duration(25);
-    PORTLIST_set_port(&dhcpftr_cfg_portlist_db, 3);
-    PORTLIST_set_port(&dhcpftr_portlist_db, 4);
-    PORTLIST_set_port(&should_update_port, 641);
-    harness::reinit_database();
-    EXPECT_EQ(_dhcpftr_is_trap_enable(), 0);
-    EXPECT_EQ(_dhcpftr_get_trap_duration(), 10u);
-    EXPECT_EQ(PORTLIST_chk_empty(&dhcpftr_cfg_portlist_db), 1);
-    EXPECT_EQ(PORTLIST_chk_empty(&dhcpftr_portlist_db), 1);
-    EXPECT_THAT(harness::lports(should_update_port), ElementsAre(641u));
-    for (int trunk_id = 0; trunk_id < DHCPFTR_TRUNK_NUM; ++trunk_id)
-        EXPECT_EQ(_dhcpftr_get_list_first(trunk_id), nullptr) << trunk_id;
-}
-
 // The lists are stacks of copies, one per trunk; the clear frees every node of every list.
-TEST_F(SettingsTest, PendingListsAreStacksPerTrunkAndTheClearEmptiesThemAll) {
+TEST_F(PendingRules, ListsAreStacksPerTrunkAndTheClearEmptiesThemAll) {
     dhcpftr_clear_temp_rule();  // already empty: nothing happens
     DHCPFTR_PENDING_RULE_T first = pending_key("10.0.0.1", 1);
     DHCPFTR_PENDING_RULE_T second = pending_key("10.0.0.2", 2);
@@ -88,7 +71,7 @@ TEST_F(SettingsTest, PendingListsAreStacksPerTrunkAndTheClearEmptiesThemAll) {
     EXPECT_EQ(sim::memory::live_blocks(kDbFile), 0);
 }
 
-TEST_F(SettingsTest, BadTrunkIdsAndAllocationFailuresQueueNothing) {
+TEST_F(PendingRules, BadTrunkIdsAndAllocationFailuresQueueNothing) {
     harness::capture_log();
     DHCPFTR_PENDING_RULE_T key = pending_key("10.0.0.1");
     for (int trunk_id : {-1, 128}) {
