@@ -6,19 +6,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "chassis/sim_chassis.h"
 #include "dhcpftr_cli.h"
-#include "dhcpftr_db_commit.h"
-#include "dhcpftr_msg.h"
 #include "dhcpftr_portlist.h"
 #include "dhcpftr_portrange.h"
 #include "kernel/sim_kernel.h"
-#include "services/sim_services.h"
 #include "support/daemon_harness.h"
 
 using harness::lports;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 namespace {
 

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "dhcpftr_db.h"
-#include "dhcpftr_init.h"
 #include "memory/sim_memory.h"
-#include "nsm/sim_nsm.h"
 #include "support/daemon_harness.h"
 
 using ::testing::ElementsAre;

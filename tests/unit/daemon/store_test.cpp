@@ -4,8 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "dhcpftr_db.h"
 #include "memory/sim_memory.h"
 #include "avl/sim_avl.h"
