@@ -120,14 +120,16 @@ TEST_F(ChannelCommits, EveryRefusalAndSendFailureLeavesTheState) {
         const char *message;       // the message sent
         const char *refused_line;  // the commit's failure line after a refusal of -100
     } cases[] = {
-        {"new rule", DHCPFTR_OP_ADD_RULE, "rule 0 8/0 2", "Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed,ret -100\n"},
+        {"new rule", DHCPFTR_OP_ADD_RULE, "rule 0 8/0 2",
+         "Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed,ret -100\n"},
         {"stored rule", DHCPFTR_OP_ADD_RULE, "rule 0 9/0 2", "Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed\n"},
         {"delete", DHCPFTR_OP_DEL_RULE, "rule 1 9/0 1", "Dhcpftr_DB_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
         {"stacking delete", DHCPFTR_OP_STK_DEL_RULE, "rule 7 9/0 1",
          "Dhcpftr_DB_Stk_Delete_Rule_to_K [#]: set rule to kernel failed\n"},
         {"enable", DHCPFTR_OP_ADD_PORTS, "ports 4 1 5",
          "Dhcpftr_DB_Update_Ports_to_K [#]: set ports to kernel failed, ret -100\n"},
-        {"disable", DHCPFTR_OP_DEL_PORTS, "ports 5 1 5", "Dhcpftr_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
+        {"disable", DHCPFTR_OP_DEL_PORTS, "ports 5 1 5",
+         "Dhcpftr_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
         {"stacking disable", DHCPFTR_OP_STK_DEL_PORTS, "ports 6 1 5",
          "Dhcpftr_Stk_DB_Delete_Ports_to_K [#]: del ports to kernel failed\n"},
         {"trap", DHCPFTR_OP_SET_TRAP, "value 2 1", "Dhcpftr_DB_Set_Trap_to_K [#]: Disable trap/log to kernel failed\n"},

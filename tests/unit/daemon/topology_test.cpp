@@ -98,7 +98,8 @@ TEST_F(Topology, EventsThatChangeNothing) {
     key.server_ip = rule("10.1.1.9").server_ip;
     _dhcpftr_add_list_first(0, &key);
     const PORTLIST_T present = dhcpftr_portlist_db;
-    auto only_logged = [](const std::vector<std::string> &log) {
+    auto only_logged = [](const char *event, const std::vector<std::string> &log) {
+        SCOPED_TRACE(event);
         EXPECT_THAT(harness::kernel_messages(), IsEmpty());
         EXPECT_EQ(topology_log(), log);
         start_over();
@@ -109,36 +110,36 @@ TEST_F(Topology, EventsThatChangeNothing) {
         EXPECT_EQ(dhcpftr_nsm_vr_if_add(&ifp), 0);
         EXPECT_EQ(dhcpftr_nsm_vr_if_del(&ifp), 0);
     }
-    only_logged({});
+    only_logged("ifindexes of neither", {});
     sim::procm::set_ready(0);
     interface trunk = record("port-channel1", 5761);
     EXPECT_EQ(dhcpftr_nsm_vr_if_add(&trunk), 0);
     sim::procm::set_ready(1);
-    only_logged({"103 0 dhcpftr_nsm_vr_if_add [#]: port port-channel1 already existed\n\n"});
+    only_logged("present trunk added", {"103 0 dhcpftr_nsm_vr_if_add [#]: port port-channel1 already existed\n\n"});
     PORTLIST_clear_port(&dhcpftr_portlist_db, 1);
     interface gone = record("eth1.1", 5121, IF_STATE_DELETED_FOR_GOOD);
     EXPECT_EQ(dhcpftr_nsm_vr_if_del(&gone), 0);
     PORTLIST_set_port(&dhcpftr_portlist_db, 1);
-    only_logged({"103 0 dhcpftr_nsm_vr_if_del [#]: port eth1.1 is not existed\n\n"});
+    only_logged("absent port deleted", {"103 0 dhcpftr_nsm_vr_if_del [#]: port eth1.1 is not existed\n\n"});
     for (uint8_t state : {0, 2, 3}) {
         interface ifp = record("eth1.3", 5123, state);
         dhcpftr_nsm_vr_if_del(&ifp);
         EXPECT_FALSE(PORTLIST_chk_port_exist(&dhcpftr_portlist_db, 3)) << int(state);
         dhcpftr_nsm_vr_if_add(&ifp);
     }
-    only_logged({});
+    only_logged("deleted keeping the configuration", {});
     EXPECT_EQ(sim::Chassis::instance().notify("port-channel4", "eth1.12", 2), "");
     EXPECT_EQ(sim::Chassis::instance().join("port-channel5", "eth1.13"), "");
-    only_logged({});
+    only_logged("change value 2, join without screening", {});
     for (int32_t slot : {-1, 10, 0, 1})
         EXPECT_EQ(DHCPFTR_ST_Hot_Remove_Cb(slot), 0);
-    only_logged({"101 0 DHCPFTR_ST_Hot_Remove_Cb [#]: Invalid slot id -1\n",
-                 "101 0 DHCPFTR_ST_Hot_Remove_Cb [#]: Invalid slot id 10\n",
-                 "101 0 DHCPFTR_ST_Hot_Remove_Cb [#]: CPU card remove\n\n",
-                 "101 0 DHCPFTR_ST_Hot_Remove_Cb [#]: CPU card remove\n\n"});
+    only_logged("slots", {"101 0 DHCPFTR_ST_Hot_Remove_Cb [#]: Invalid slot id -1\n",
+                          "101 0 DHCPFTR_ST_Hot_Remove_Cb [#]: Invalid slot id 10\n",
+                          "101 0 DHCPFTR_ST_Hot_Remove_Cb [#]: CPU card remove\n\n",
+                          "101 0 DHCPFTR_ST_Hot_Remove_Cb [#]: CPU card remove\n\n"});
     EXPECT_EQ(DHCPFTR_ST_Hot_Insert_Cb(7), 0);
     EXPECT_EQ(DHCPFTR_ST_Master_Change_Cb(7), 0);
-    only_logged({});
+    only_logged("insertion, master change", {});
     EXPECT_EQ(std::memcmp(&present, &dhcpftr_portlist_db, sizeof(present)), 0);
     EXPECT_THAT(lports(dhcpftr_cfg_portlist_db), ElementsAre(1, 3, 12, 65, kTrunk4Lport));
     EXPECT_THAT(rules(), ElementsAre("10.1.1.1/0: 3 4 12 644"));
@@ -278,8 +279,8 @@ TEST_F(Topology, BootDefersTrunksAndAppliesTheirConfigurationWhenTheyAppear) {
                             "bootup,trunk id 11\n",
                             "101 0 dhcpftr_add_permit_rule [#]: Insert rule portlist is empty\n"));
     EXPECT_EQ(term.call(dhcpftr_add_permit_rule, {"10.1.1.2", "port-channel12"}), "1|");
-    EXPECT_EQ(term.call(dhcpftr_add_permit_rule, {"10.1.1.3", "client-mac", "00:11:22:33:44:55", "port-channel12,eth1.1"}),
-              "0|");
+    const std::vector<std::string> with_mac{"10.1.1.3", "client-mac", "00:11:22:33:44:55", "port-channel12,eth1.1"};
+    EXPECT_EQ(term.call(dhcpftr_add_permit_rule, with_mac), "0|");
     EXPECT_EQ(term.call(dhcpftr_remove_permit_rule, {"10.1.1.1", "port-channel21"}), "0|");
     EXPECT_EQ(term.call(dhcpftr_enable_port, {"eth11.1"}), "1|% No such interface eth11.1\n");
     EXPECT_EQ(_dhcpftr_get_list_first(11)->client_mac[5], 0x55);
@@ -289,7 +290,8 @@ TEST_F(Topology, BootDefersTrunksAndAppliesTheirConfigurationWhenTheyAppear) {
     start_over();
     sim::kernel::refuse_next(1, -100, DHCPFTR_OP_ADD_RULE);  // the newest pending rule, 10.1.1.3
     EXPECT_EQ(sim::Chassis::instance().add("port-channel12"), "");
-    EXPECT_THAT(harness::kernel_messages(), ElementsAre("ports 4 652", "rule 0 3/85 652", "rule 0 2/0 652", "rule 0 1/0 652"));
+    EXPECT_THAT(harness::kernel_messages(),
+                ElementsAre("ports 4 652", "rule 0 3/85 652", "rule 0 2/0 652", "rule 0 1/0 652"));
     EXPECT_THAT(topology_log(),
                 ElementsAre("101 0 dhcpftr_nsm_vr_if_add [#]: port port-channel12 trunk id 11\n",
                             "103 0 dhcpftr_nsm_vr_if_add [#]: port-channel12 update failed, status code -100\n"));
