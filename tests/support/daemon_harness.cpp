@@ -11,6 +11,7 @@
 #include "dhcpftr_cli.h"
 #include "dhcpftr_defs.h"
 #include "dhcpftr_init.h"
+#include "dhcpftr_msg.h"
 
 namespace harness {
 
@@ -22,11 +23,11 @@ QV_INIT_T *daemon_record() {
 
 void boot_daemon(const sim::framework::Options &options) { sim::framework::boot(daemon_record(), options); }
 
-void reinit_database() {
-    static auto *const replaced = new std::vector<avl_tree *>;  // never destroyed: they stay reachable
-    if (dhcpftr_permit_rule_db != nullptr)
-        replaced->push_back(dhcpftr_permit_rule_db);
-    Dhcpftr_DB_Init();
+void boot_quietly() {
+    boot_daemon();
+    sim::kernel::wait_idle();
+    sim::kernel::clear_messages();
+    capture_log();
 }
 
 PORTLIST_T ports(std::initializer_list<uint32_t> lports) {
@@ -61,25 +62,69 @@ std::string server_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry) {
     return inet_ntop(AF_INET, &addr, text, sizeof(text));
 }
 
+std::string key_text(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry) {
+    char mac[18];
+    std::snprintf(mac, sizeof(mac), "%02X:%02X:%02X:%02X:%02X:%02X", DHCPFTR_MAC_ARGS(entry.client_mac));
+    return server_of(entry) + " " + mac;
+}
+
 std::vector<std::string> stored_keys() {
     std::vector<std::string> keys;
-    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e)) {
-        char mac[18];
-        std::snprintf(mac, sizeof(mac), "%02X:%02X:%02X:%02X:%02X:%02X", DHCPFTR_MAC_ARGS(e->client_mac));
-        keys.push_back(server_of(*e) + " " + mac);
-    }
+    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e))
+        keys.push_back(key_text(*e));
     return keys;
+}
+
+sim::kernel::RuleKey key_of(const DHCPFTR_PERMIT_RULE_ENTRY_T &entry) {
+    sim::kernel::RuleKey key;
+    std::memcpy(key.server.data(), &entry.server_ip, 4);
+    std::memcpy(key.mac.data(), entry.client_mac, 6);
+    return key;
+}
+
+std::vector<std::string> rule_lines(const std::map<sim::kernel::RuleKey, PORTLIST_T> &rules) {
+    std::vector<std::string> out;
+    for (const auto &[key, ports] : rules) {
+        std::string line = std::to_string(key.server[0]);
+        for (int i = 1; i < 4; ++i)
+            line += "." + std::to_string(key.server[i]);
+        line += "/" + std::to_string(key.mac[5]) + ":";
+        for (uint32_t p : lports(ports))
+            line += " " + std::to_string(p);
+        out.push_back(line);
+    }
+    return out;
 }
 
 std::map<sim::kernel::RuleKey, PORTLIST_T> stored_rules() {
     std::map<sim::kernel::RuleKey, PORTLIST_T> rules;
-    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e)) {
-        sim::kernel::RuleKey key;
-        std::memcpy(key.server.data(), &e->server_ip, 4);
-        std::memcpy(key.mac.data(), e->client_mac, 6);
-        rules[key] = e->portlist;
-    }
+    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr; e = Dhcpftr_DB_Get_Next_Rule(e))
+        rules[key_of(*e)] = e->portlist;
     return rules;
+}
+
+std::vector<std::string> kernel_messages() {
+    sim::kernel::wait_idle();
+    std::vector<std::string> out;
+    for (const sim::kernel::Message &m : sim::kernel::messages()) {
+        uint32_t op, word;
+        std::memcpy(&op, m.body.data(), 4);
+        std::memcpy(&word, m.body.data() + 4, 4);
+        if (m.number == DHCPFTR_U_VALUE_MSG) {
+            uint32_t value = op == DHCPFTR_OP_SET_TRAP ? m.body[4] : word;
+            out.push_back("value " + std::to_string(op) + " " + std::to_string(value));
+            continue;
+        }
+        PORTLIST_T ports;
+        std::memcpy(&ports, m.body.data() + 4, sizeof(ports));
+        std::string line = (m.number == DHCPFTR_U_RULE_MSG ? "rule " : "ports ") + std::to_string(op);
+        if (m.number == DHCPFTR_U_RULE_MSG)
+            line += " " + std::to_string(m.body[103]) + "/" + std::to_string(m.body[109]);
+        for (uint32_t p : lports(ports))
+            line += " " + std::to_string(p);
+        out.push_back(line);
+    }
+    return out;
 }
 
 std::vector<std::string> daemon_log() {
@@ -121,6 +166,12 @@ int Terminal::run(CLI_HANDLER_FN handler, std::vector<std::string> args) {
         argv.push_back(a.data());
     argv.push_back(nullptr);
     return handler(&ctx_, static_cast<int>(args.size()), argv.data());
+}
+
+std::string Terminal::call(CLI_HANDLER_FN handler, std::vector<std::string> args) {
+    int result = run(handler, std::move(args));
+    sim::kernel::wait_idle();
+    return std::to_string(result) + "|" + take();
 }
 
 std::string Terminal::take() {

@@ -1,6 +1,7 @@
 # The kernel filter refusing: out of resources (-100) prints "% Resource unavailable" and changes nothing;
 # any other refusal is silent and changes nothing; a rule capacity of one refuses the second rule but not
-# ports added to the first. The kernel filter's tables then equal the daemon's.
+# ports added to the first. An unchanged trap/log state sends nothing. The kernel filter's tables then equal
+# the daemon's.
 # args: --level 15
 --- input
 configure terminal
@@ -19,6 +20,10 @@ do platform kernel refuse 1 -100
 no ip dhcp screening ports eth1.1
 do platform kernel refuse 1 -9
 ip dhcp screening trap-log
+ip dhcp screening trap-log
+ip dhcp screening trap-log
+no ip dhcp screening trap-log
+no ip dhcp screening trap-log
 end
 show ip dhcp screening
 platform kernel show
@@ -42,7 +47,7 @@ Kernel filter
   Rules              1
     Server           Client             Ports
     10.1.1.1         all clients        eth1.1-1.2
-  Messages           received 9, answered 9, refused 5, dropped 0, failed sends 0
+  Messages           received 11, answered 11, refused 5, dropped 0, failed sends 0
 Faults
   Refusals pending   0
   Sends to fail      0

@@ -10,6 +10,7 @@ ip dhcp screening server-ip 127.0.0.1 ports eth1.1
 ip dhcp screening server-ip 224.0.0.1 ports eth1.1
 ip dhcp screening server-ip 10.0.0.0 ports eth1.1
 ip dhcp screening server-ip 172.16.0.0 ports eth1.1
+ip dhcp screening server-ip 223.255.255.1 ports eth1.1
 ip dhcp screening server-ip 10.1.1.1 client-mac 00:11:22:33:44 ports eth1.1
 ip dhcp screening server-ip 10.1.1.1 client-mac 00:11:22:33:44:5g ports eth1.1
 ip dhcp screening server-ip 10.1.1.1 client-mac 0011.2233 ports eth1.1
@@ -17,6 +18,7 @@ no ip dhcp screening server-ip 10.1.1.1 client-mac 00112233445 ports eth1.1
 ip dhcp screening ports eth11.1
 ip dhcp screening ports eth1.1,vlan1
 ip dhcp screening ports port-channel9
+no ip dhcp screening ports port-channel9
 ip dhcp screening ports eth1.40-1.50
 ip dhcp screening ports eth1.5-1.2
 ip dhcp screening ports eth1.1,,eth1.2
@@ -41,12 +43,14 @@ show running-config
 % Invalid IPv4 address
 % Invalid IPv4 address
 % Invalid IPv4 address
+% Invalid IPv4 address
 % Unable to translate mac address 00:11:22:33:44
 % Unable to translate mac address 00:11:22:33:44:5g
 % Unable to translate mac address 0011.2233
 % Unable to translate mac address 00112233445
 % No such interface eth11.1
 % vlan1 is not support
+% No such interface port-channel9
 % No such interface port-channel9
 % No such interface eth1.49
 % Invalid interface range: eth1.5-1.2

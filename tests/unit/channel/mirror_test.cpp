@@ -8,7 +8,6 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 
 #include "dhcpftr_db_commit.h"
 #include "dhcpftr_init.h"
@@ -34,17 +33,6 @@ struct Side {
 enum class Fault { none, refuse, fail_send, drop_answer, late_answer, slow_answer, no_memory };
 
 bool same(const PORTLIST_T &a, const PORTLIST_T &b) { return std::memcmp(&a, &b, sizeof(a)) == 0; }
-
-std::string describe(const Rules &rules) {
-    std::ostringstream out;
-    for (const auto &[key, ports] : rules) {
-        out << int(key.server[2]) << "." << int(key.server[3]) << "/" << int(key.mac[5]) << ":";
-        for (uint32_t p : harness::lports(ports))
-            out << " " << p;
-        out << "\n";
-    }
-    return out.str();
-}
 
 DHCPFTR_PERMIT_RULE_ENTRY_T entry_of(const Key &key, const PORTLIST_T &ports) {
     DHCPFTR_PERMIT_RULE_ENTRY_T entry{};
@@ -201,8 +189,8 @@ protected:
     void check_sides() {
         sim::kernel::Tables tables = sim::kernel::tables();
         Rules stored = harness::stored_rules();
-        ASSERT_EQ(describe(stored), describe(daemon_.rules)) << "the daemon's store";
-        ASSERT_EQ(describe(tables.rules), describe(kernel_.rules)) << "the kernel filter's rules";
+        ASSERT_EQ(harness::rule_lines(stored), harness::rule_lines(daemon_.rules)) << "the daemon's store";
+        ASSERT_EQ(harness::rule_lines(tables.rules), harness::rule_lines(kernel_.rules)) << "the kernel filter's rules";
         for (const auto &[key, ports] : stored) {
             ASSERT_FALSE(PORTLIST_chk_empty(&ports)) << "no stored rule is empty";
             auto k = tables.rules.find(key);

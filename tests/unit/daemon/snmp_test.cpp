@@ -9,6 +9,7 @@
 #include <map>
 
 #include "chassis/sim_chassis.h"
+#include "dhcpftr_cli.h"
 #include "dhcpftr_snmp.h"
 #include "kernel/sim_kernel.h"
 #include "snmp/sim_snmp.h"
@@ -62,17 +63,8 @@ Lines own_log() {
 
 class SnmpBridge : public ::testing::Test {
 protected:
-    void SetUp() override {
-        harness::boot_daemon();
-        harness::capture_log();
-        sim::kernel::clear_messages();
-    }
-    // Runs a handler and returns "result|terminal output".
-    std::string run(CLI_HANDLER_FN handler, Args args) {
-        int result = term.run(handler, std::move(args));
-        sim::kernel::wait_idle();
-        return std::to_string(result) + "|" + term.take();
-    }
+    void SetUp() override { harness::boot_quietly(); }
+    std::string run(CLI_HANDLER_FN handler, Args args) { return term.call(handler, args); }
     harness::Terminal term;
 };
 
@@ -191,7 +183,8 @@ TEST_F(SnmpBridge, RuleSetAddsTheWordsPorts) {
     EXPECT_TRUE(harness::stored_rules().empty() && sim::kernel::tables().rules.empty());
 }
 
-// Refused before any commit (the store holds 255 rules): nothing is sent and nothing changes.
+// Refused before any commit (the store holds 255 rules): nothing is sent and nothing changes. The shell's
+// rule command is refused a new key here too, with its message.
 TEST_F(SnmpBridge, RefusalsSendNothing) {
     for (uint32_t i = 0; i < DHCPFTR_MAX_RULES; ++i) {
         DHCPFTR_PERMIT_RULE_ENTRY_T e = harness::rule("10.1.0.1", {}, {1});
@@ -216,6 +209,7 @@ TEST_F(SnmpBridge, RefusalsSendNothing) {
         {dhcpftr_snmp_show_permit_rule, {"10.1.1.1", "0011.2233"}, bad_mac + "0011.2233\n", {}},
         {del, {"10.9.9.9", "0000.0000.0001"}, "1|",
          {"104 0 dhcpftr_snmp_cfg_del_permit_rule [#]: Rule: ip 10.9.9.9, client mac 0000.0000.0001 not found\n"}},
+        {dhcpftr_add_permit_rule, {"10.2.0.1", "eth1.1"}, "1|% Number of permit rule should not exceed 255\n", {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.log.empty() ? c.out : c.log.back());

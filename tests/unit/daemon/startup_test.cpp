@@ -1,5 +1,6 @@
-// Start-up and registration: the module initialiser, the NSM client start and start-up callback, the
-// stacking registration and the boot-state query.
+// Start-up and registration: the order of the registrations, the module initialiser, the NSM client start and
+// start-up callback. The LACP handler and the stacking callbacks registered are exercised through the chassis
+// (topology_test, topology_events.t, the topology mirror test), the slot table by the line-card removals.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,10 +10,8 @@
 #include "dhcpftr_init.h"
 #include "dhcpftr_msg.h"
 #include "dhcpftr_nsm.h"
-#include "dhcpftr_stacking.h"
 #include "dhcpftr_ukcomm.h"
 #include "nsm/sim_nsm.h"
-#include "services/sim_services.h"
 #include "support/daemon_harness.h"
 #include "trace/sim_trace.h"
 #include "ukcomm/sim_ukcomm.h"
@@ -37,45 +36,7 @@ TEST(Startup, RegistersInOrderBeforeAnyInterfaceIsAdded) {
     EXPECT_EQ(sim::ukcomm::handler(DHCPFTR_K_VALUE_MSG), &Dhcpftr_U_value_msg_process);
     EXPECT_EQ(DHCPFTR_Get_Reboot_Ready(), 1) << "the boot ends with the system ready";
     EXPECT_EQ(dhcpftr_zg, sim::nsm::globals());
-}
-
-TEST(Startup, NsmRegistrationNamesTheLacpNotification) {
-    harness::boot_daemon();
-    const sim::nsm::Registration *reg = sim::nsm::registration();
-    ASSERT_NE(reg, nullptr);
-    EXPECT_EQ(reg->proto_id, 57u);
-    EXPECT_EQ(reg->start, &Dhcpftr_Nsm_Init);
-    ASSERT_EQ(reg->modules.size(), 1u);
-    const NSM_INC_MODULE_T &lacp = reg->modules[0];
-    EXPECT_STREQ(lacp.module, "LACP");
-    EXPECT_EQ(lacp.reserved, 0u);
-    EXPECT_EQ(lacp.count, 1u);
-    EXPECT_EQ(lacp.handlers[0].type, 0x402u);
-    EXPECT_EQ(lacp.handlers[0].handler, &Dhcpftr_Recv_Aggregator_Port_Config_NOTIFY_Handler);
-}
-
-TEST(Startup, StackingRegistrationCarriesTheThreeCallbacks) {
-    harness::boot_daemon();
-    auto reg = sim::stacking::registration();
-    ASSERT_TRUE(reg.has_value());
-    EXPECT_EQ(reg->reserved0, 0u);
-    EXPECT_EQ(reg->reserved1, 0u);
-    EXPECT_EQ(reg->insert_cb, &DHCPFTR_ST_Hot_Insert_Cb);
-    EXPECT_EQ(reg->remove_cb, &DHCPFTR_ST_Hot_Remove_Cb);
-    EXPECT_EQ(reg->master_cb, &DHCPFTR_ST_Master_Change_Cb);
-}
-
-TEST(Startup, SlotTableHoldsTheFirst48PortsOfEachSlotWindow) {
-    _initlize_slot_port_db();
-    for (int slot = 1; slot <= DHCPFTR_SLOT_NUM; ++slot) {
-        SCOPED_TRACE(slot);
-        std::vector<uint32_t> expected;
-        for (uint32_t p = 1; p <= 48; ++p)
-            expected.push_back(64u * (slot - 1) + p);
-        EXPECT_EQ(harness::lports(portlist_by_slot[slot - 1]), expected);
-    }
-    EXPECT_EQ(portlist_by_slot[2].word[4], 0xFFFFFFFFu);
-    EXPECT_EQ(portlist_by_slot[2].word[5], 0xFFFF0000u);
+    EXPECT_EQ(sim::nsm::registration()->proto_id, 57u);
 }
 
 TEST(Startup, ModuleInitialiserReturnsOneEvenWhenTheAnswerHandlerIsRefused) {
@@ -111,13 +72,6 @@ TEST(Startup, NsmStartupEmptiesPendingEnableAndKeepsTheFirstHandle) {
     EXPECT_EQ(dhcpftr_zg, up) << "a later call never replaces the handle";
     EXPECT_EQ(PORTLIST_chk_empty(&should_update_port), 1);
     EXPECT_THAT(sim::nsm::services(), ElementsAre(0, 38, 0, 38)) << "a later call subscribes again";
-}
-
-TEST(Startup, RebootReadyIsThePlatformsFlag) {
-    for (int flag : {0, 1, 7, -1}) {
-        sim::procm::set_ready(flag);
-        EXPECT_EQ(DHCPFTR_Get_Reboot_Ready(), flag);
-    }
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-// The permit-rule store: key order, lookups, close-next, walks and every failure line with its level.
+// The permit-rule store: key order, close-next, next, inserts and deletes, and every failure line with its
+// level. A lookup's line and a walk that deletes as it goes are checked through the commits (commit_test) and
+// the flushes (topology_test).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include "dhcpftr_db.h"
 #include "memory/sim_memory.h"
@@ -31,61 +31,49 @@ protected:
     }
 };
 
-TEST_F(StoreTest, EmptyRightAfterInit) {
+// Servers are ordered as unsigned numbers, then MACs byte by byte; close-next finds the smallest greater key.
+TEST_F(StoreTest, KeyOrderAndCloseNext) {
     EXPECT_EQ(Dhcpftr_DB_is_empty(), 1);
-    EXPECT_EQ(Dhcpftr_DB_entry_number(), 0);
     EXPECT_EQ(Dhcpftr_DB_Get_First_Rule(), nullptr);
-    DHCPFTR_PERMIT_RULE_ENTRY_T key = rule("0.0.0.0");
-    EXPECT_EQ(Dhcpftr_DB_Get_Rule_CloseNext(&key), nullptr);
-}
-
-TEST_F(StoreTest, OrdersServersAsUnsignedNumbersThenMacsByteByByte) {
-    insert("192.168.0.1");
-    insert("128.0.0.1");
-    insert("10.0.0.1");
-    insert("127.255.255.255");
-    insert("10.0.0.1", {1, 0, 0, 0, 0, 0});
-    insert("10.0.0.1", {0, 0, 0, 0, 0, 1});
-    insert("10.0.0.1", {0xFF, 0, 0, 0, 0, 0});
+    for (const char *server : {"192.168.0.1", "128.0.0.1", "10.0.0.1", "127.255.255.255"})
+        insert(server);
+    for (const Mac &mac : {Mac{1, 0, 0, 0, 0, 0}, Mac{0, 0, 0, 0, 0, 1}, Mac{0xFF, 0, 0, 0, 0, 0}})
+        insert("10.0.0.1", mac);
     EXPECT_THAT(harness::stored_keys(),
                 ElementsAre("10.0.0.1 00:00:00:00:00:00", "10.0.0.1 00:00:00:00:00:01", "10.0.0.1 01:00:00:00:00:00",
                             "10.0.0.1 FF:00:00:00:00:00", "127.255.255.255 00:00:00:00:00:00",
                             "128.0.0.1 00:00:00:00:00:00", "192.168.0.1 00:00:00:00:00:00"));
     EXPECT_EQ(Dhcpftr_DB_entry_number(), 7);
+    EXPECT_EQ(Dhcpftr_DB_is_empty(), 0);
+    const struct {
+        const char *server;
+        Mac mac;
+        const char *next;  // the key found, "" for none
+    } cases[] = {
+        {"1.1.1.1", {}, "10.0.0.1 00:00:00:00:00:00"},                   // below every key
+        {"10.0.0.1", {}, "10.0.0.1 00:00:00:00:00:01"},                  // on a key: its successor
+        {"10.0.0.1", {0, 0, 0, 0, 0, 2}, "10.0.0.1 01:00:00:00:00:00"},  // between two MACs
+        {"10.0.0.5", {}, "127.255.255.255 00:00:00:00:00:00"},           // between two servers
+        {"127.255.255.255", {}, "128.0.0.1 00:00:00:00:00:00"},          // on a key, across 2^31
+        {"128.0.0.0", {}, "128.0.0.1 00:00:00:00:00:00"},                // above 2^31: unsigned order
+        {"192.168.0.1", {}, ""},                                         // on the last key
+        {"200.0.0.1", {}, ""},                                           // above every key
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.server);
+        DHCPFTR_PERMIT_RULE_ENTRY_T key = rule(c.server, c.mac);
+        const DHCPFTR_PERMIT_RULE_ENTRY_T *next = Dhcpftr_DB_Get_Rule_CloseNext(&key);
+        EXPECT_EQ(next == nullptr ? "" : harness::key_text(*next), c.next);
+    }
 }
 
-TEST_F(StoreTest, ComparisonWithAMissingEntryIsMinusOneEitherWay) {
-    DHCPFTR_PERMIT_RULE_ENTRY_T a = rule("10.0.0.1");
-    DHCPFTR_PERMIT_RULE_ENTRY_T b = rule("10.0.0.1", {}, {5, 6});
-    EXPECT_EQ(dhcpftr_permit_rule_db_avl_cmp(nullptr, &a), -1);
-    EXPECT_EQ(dhcpftr_permit_rule_db_avl_cmp(&a, nullptr), -1);
-    EXPECT_EQ(dhcpftr_permit_rule_db_avl_cmp(&a, &b), 0) << "port lists are no part of the key";
-}
-
-TEST_F(StoreTest, GetReturnsTheStoredEntryItselfAndLogsItsKey) {
-    insert("192.168.0.1", {0, 0x11, 0x22, 0x33, 0x44, 0x55}, {3});
-    harness::capture_log();
-    DHCPFTR_PERMIT_RULE_ENTRY_T key = rule("192.168.0.1", {0, 0x11, 0x22, 0x33, 0x44, 0x55}, {9});
-    DHCPFTR_PERMIT_RULE_ENTRY_T *found = Dhcpftr_DB_Get_Rule(&key);
-    ASSERT_NE(found, nullptr);
-    EXPECT_NE(found, &key);
-    EXPECT_THAT(harness::lports(found->portlist), ElementsAre(3u));
-    EXPECT_THAT(harness::daemon_log(),
-                ElementsAre("107 0 Dhcpftr_DB_Get_Rule [#]: Get rule for IP C0A80001,client mac "
-                            "00:11:22:33:44:55 OK\n"));
-
-    PORTLIST_set_port(&found->portlist, 4);  // changed in place, still found again
-    EXPECT_THAT(harness::lports(Dhcpftr_DB_Get_Rule(&key)->portlist), ElementsAre(3u, 4u));
-
-    harness::capture_log();
-    DHCPFTR_PERMIT_RULE_ENTRY_T missing = rule("192.168.0.2");
-    EXPECT_EQ(Dhcpftr_DB_Get_Rule(&missing), nullptr);
-    EXPECT_THAT(harness::daemon_log(), IsEmpty());
-}
-
-TEST_F(StoreTest, InsertKeepsItsOwnCopyAndRefusesAPresentKey) {
+TEST_F(StoreTest, InsertKeepsItsOwnCopyAndRefusesAPresentKeyOrAFailedAllocation) {
     DHCPFTR_PERMIT_RULE_ENTRY_T e = rule("10.1.1.1", {}, {1, 2});
-    ASSERT_EQ(Dhcpftr_DB_Insert_Rule(&e), 1);
+    sim::memory::fail_next_allocations(1);
+    EXPECT_EQ(Dhcpftr_DB_Insert_Rule(&e), 0);
+    EXPECT_EQ(harness::daemon_log().back(), "107 0 Dhcpftr_DB_Insert_Rule [#]: Memory allocated failed!\n");
+    EXPECT_EQ(Dhcpftr_DB_is_empty(), 1);
+    ASSERT_EQ(Dhcpftr_DB_Insert_Rule(&e), 1) << "only the next allocation fails";
     PORTLIST_set_port(&e.portlist, 7);
     harness::capture_log();
     EXPECT_EQ(Dhcpftr_DB_Insert_Rule(&e), 0);
@@ -95,67 +83,6 @@ TEST_F(StoreTest, InsertKeepsItsOwnCopyAndRefusesAPresentKey) {
                             "103 0 Dhcpftr_DB_Insert_Rule [#]: Entry already existed!\n"));
     EXPECT_THAT(harness::lports(Dhcpftr_DB_Get_First_Rule()->portlist), ElementsAre(1u, 2u));
     EXPECT_EQ(sim::memory::live_blocks(kDbFile), 1);
-}
-
-TEST_F(StoreTest, InsertAllocationFailureStoresNothing) {
-    sim::memory::fail_next_allocations(1);
-    DHCPFTR_PERMIT_RULE_ENTRY_T e = rule("10.1.1.1");
-    EXPECT_EQ(Dhcpftr_DB_Insert_Rule(&e), 0);
-    EXPECT_EQ(harness::daemon_log().back(), "107 0 Dhcpftr_DB_Insert_Rule [#]: Memory allocated failed!\n");
-    EXPECT_EQ(Dhcpftr_DB_is_empty(), 1);
-    EXPECT_EQ(Dhcpftr_DB_Insert_Rule(&e), 1) << "only the next allocation fails";
-}
-
-TEST_F(StoreTest, CloseNextFindsTheSmallestGreaterKey) {
-    insert("10.0.0.1");
-    insert("10.0.0.1", {0, 0, 0, 0, 0, 5});
-    insert("10.0.0.9");
-    insert("172.16.0.1");
-    struct Case {
-        const char *server;
-        Mac mac;
-        const char *expected;  // server of the result, or null for none
-        Mac expected_mac;
-    } cases[] = {
-        {"1.1.1.1", {}, "10.0.0.1", {}},                                 // below every key
-        {"10.0.0.1", {}, "10.0.0.1", {0, 0, 0, 0, 0, 5}},                // on a key: its successor
-        {"10.0.0.1", {0, 0, 0, 0, 0, 1}, "10.0.0.1", {0, 0, 0, 0, 0, 5}}, // between two MACs
-        {"10.0.0.5", {}, "10.0.0.9", {}},                                // between two servers
-        {"10.0.0.9", {}, "172.16.0.1", {}},                              // on a key
-        {"128.0.0.0", {}, "172.16.0.1", {}},                             // above 2^31: unsigned order
-        {"172.16.0.1", {}, nullptr, {}},                                 // on the last key
-        {"200.0.0.1", {}, nullptr, {}},                                  // above every key
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.server));
-        DHCPFTR_PERMIT_RULE_ENTRY_T key = rule(c.server, c.mac);
-        DHCPFTR_PERMIT_RULE_ENTRY_T *next = Dhcpftr_DB_Get_Rule_CloseNext(&key);
-        if (c.expected == nullptr) {
-            EXPECT_EQ(next, nullptr);
-            continue;
-        }
-        ASSERT_NE(next, nullptr);
-        EXPECT_EQ(harness::server_of(*next), c.expected);
-        EXPECT_EQ(0, memcmp(next->client_mac, c.expected_mac.data(), 6));
-    }
-}
-
-TEST_F(StoreTest, WalkThatDeletesTakesTheSuccessorFirstAndReachesEveryRule) {
-    const char *servers[] = {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5"};
-    for (const char *s : servers)
-        insert(s);
-    std::vector<std::string> seen;
-    for (DHCPFTR_PERMIT_RULE_ENTRY_T *e = Dhcpftr_DB_Get_First_Rule(); e != nullptr;) {
-        DHCPFTR_PERMIT_RULE_ENTRY_T *next = Dhcpftr_DB_Get_Next_Rule(e);
-        seen.push_back(harness::server_of(*e));
-        if (seen.size() % 2 == 1) {
-            EXPECT_EQ(Dhcpftr_DB_Delete_Rule(e), 1);
-        }
-        e = next;
-    }
-    EXPECT_THAT(seen, ElementsAre("10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5"));
-    EXPECT_THAT(harness::stored_keys(), ElementsAre("10.0.0.2 00:00:00:00:00:00", "10.0.0.4 00:00:00:00:00:00"));
-    EXPECT_EQ(sim::memory::live_blocks(kDbFile), 2) << "deleted entries are freed";
 }
 
 TEST_F(StoreTest, NextIsFoundFromTheKeyAndFailsOnlyForAKeyNotStored) {
@@ -170,6 +97,7 @@ TEST_F(StoreTest, NextIsFoundFromTheKeyAndFailsOnlyForAKeyNotStored) {
     EXPECT_THAT(harness::daemon_log(), IsEmpty()) << "the last rule has no successor, without a log line";
 
     ASSERT_EQ(Dhcpftr_DB_Delete_Rule(&copy), 1);
+    EXPECT_EQ(sim::memory::live_blocks(kDbFile), 1) << "a deleted entry is freed";
     harness::capture_log();
     EXPECT_EQ(Dhcpftr_DB_Get_Next_Rule(&copy), nullptr);
     EXPECT_EQ(Dhcpftr_DB_Get_Next_Rule(nullptr), nullptr);

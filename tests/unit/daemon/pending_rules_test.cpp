@@ -1,11 +1,10 @@
-// The screening settings and the boot-time pending-rule lists.
+// The boot-time pending-rule lists. The settings' defaults are shown by the transcripts, their changes by the
+// commits (commit_test).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "dhcpftr_db.h"
-#include "dhcpftr_init.h"
 #include "memory/sim_memory.h"
-#include "nsm/sim_nsm.h"
 #include "support/daemon_harness.h"
 
 using ::testing::ElementsAre;
@@ -35,50 +34,14 @@ std::vector<std::string> pending_servers(int trunk_id) {
     return out;
 }
 
-class SettingsTest : public ::testing::Test {
+class PendingRules : public ::testing::Test {
 protected:
     void SetUp() override { Dhcpftr_DB_Init(); }
 };
 
-TEST_F(SettingsTest, DefaultsAfterInit) {
-    EXPECT_EQ(_dhcpftr_is_trap_enable(), 0);
-    EXPECT_EQ(_dhcpftr_get_trap_duration(), 10u);
-    EXPECT_EQ(PORTLIST_chk_empty(&dhcpftr_cfg_portlist_db), 1);
-    EXPECT_EQ(PORTLIST_chk_empty(&dhcpftr_portlist_db), 1);
-    for (int trunk_id = 0; trunk_id < DHCPFTR_TRUNK_NUM; ++trunk_id)
-        EXPECT_EQ(_dhcpftr_get_list_first(trunk_id), nullptr) << trunk_id;
-}
-
-TEST_F(SettingsTest, InitResetsChangedSettingsButNotThePendingEnableList) {
-    _dhcpftr_set_trap_state_enable();
-    _dhcpftr_set_trap_duration(25);
-    PORTLIST_set_port(&dhcpftr_cfg_portlist_db, 3);
-    PORTLIST_set_port(&dhcpftr_portlist_db, 4);
-    PORTLIST_set_port(&should_update_port, 641);
-    harness::reinit_database();
-    EXPECT_EQ(_dhcpftr_is_trap_enable(), 0);
-    EXPECT_EQ(_dhcpftr_get_trap_duration(), 10u);
-    EXPECT_EQ(PORTLIST_chk_empty(&dhcpftr_cfg_portlist_db), 1);
-    EXPECT_EQ(PORTLIST_chk_empty(&dhcpftr_portlist_db), 1);
-    EXPECT_THAT(harness::lports(should_update_port), ElementsAre(641u));
-}
-
-TEST_F(SettingsTest, TrapIsOnOnlyForExactlyOneAndTheDurationIsStoredUnchecked) {
-    for (int32_t state : {1, 0, 2, -1}) {
-        dhcpftr_enable_trap = state;
-        EXPECT_EQ(_dhcpftr_is_trap_enable(), state == 1 ? 1 : 0) << state;
-    }
-    _dhcpftr_set_trap_state_enable();
-    EXPECT_EQ(dhcpftr_enable_trap, 1);
-    _dhcpftr_set_trap_state_disable();
-    EXPECT_EQ(dhcpftr_enable_trap, 0);
-    for (uint32_t minutes : {0u, 31u, 0xFFFFFFFFu}) {
-        _dhcpftr_set_trap_duration(minutes);
-        EXPECT_EQ(_dhcpftr_get_trap_duration(), minutes);
-    }
-}
-
-TEST_F(SettingsTest, PendingListsAreStacksPerTrunk) {
+// The lists are stacks of copies, one per trunk; the clear frees every node of every list.
+TEST_F(PendingRules, ListsAreStacksPerTrunkAndTheClearEmptiesThemAll) {
+    dhcpftr_clear_temp_rule();  // already empty: nothing happens
     DHCPFTR_PENDING_RULE_T first = pending_key("10.0.0.1", 1);
     DHCPFTR_PENDING_RULE_T second = pending_key("10.0.0.2", 2);
     DHCPFTR_PENDING_RULE_T other = pending_key("10.0.0.3");
@@ -96,13 +59,9 @@ TEST_F(SettingsTest, PendingListsAreStacksPerTrunk) {
     _dhcpftr_remove_list_first(5);  // empty: nothing happens
     EXPECT_THAT(pending_servers(5), IsEmpty());
     EXPECT_EQ(sim::memory::live_blocks(kDbFile), 1);
-}
 
-TEST_F(SettingsTest, ClearFreesEveryNodeOfEveryList) {
-    dhcpftr_clear_temp_rule();  // already empty: nothing happens
-    DHCPFTR_PENDING_RULE_T key = pending_key("10.0.0.1");
-    for (int trunk_id : {0, 0, 64, 127})
-        _dhcpftr_add_list_first(trunk_id, &key);
+    for (int trunk_id : {0, 0, 64})
+        _dhcpftr_add_list_first(trunk_id, &first);
     EXPECT_EQ(sim::memory::live_blocks(kDbFile), 4);
     dhcpftr_clear_temp_rule();
     for (int trunk_id = 0; trunk_id < DHCPFTR_TRUNK_NUM; ++trunk_id)
@@ -110,7 +69,7 @@ TEST_F(SettingsTest, ClearFreesEveryNodeOfEveryList) {
     EXPECT_EQ(sim::memory::live_blocks(kDbFile), 0);
 }
 
-TEST_F(SettingsTest, BadTrunkIdsAndAllocationFailuresQueueNothing) {
+TEST_F(PendingRules, BadTrunkIdsAndAllocationFailuresQueueNothing) {
     harness::capture_log();
     DHCPFTR_PENDING_RULE_T key = pending_key("10.0.0.1");
     for (int trunk_id : {-1, 128}) {
