@@ -66,7 +66,7 @@ FAULTS = [
      "    if (_dhcpftr_get_trap_duration() != 0) {", "the default suppress duration written to the configuration"),
     ("dhcpftr_cli_show.cpp", "        if (printed % DHCPFTR_DBG_NAMES_PER_LINE == 0)",
      "        if (printed % (DHCPFTR_DBG_NAMES_PER_LINE + 1) == 0)", "one port name too many per line of the show"),
-    ("dhcpftr_ukcomm.cpp", "    msg->server_ip = entry->server_ip;", "    msg->server_ip = htonl(entry->server_ip);",
+    ("dhcpftr_ukcomm.cpp", "    msg->server_ip = entry->server_ip;", "    msg->server_ip = __builtin_bswap32(entry->server_ip);",
      "the server address of a rule message in the wrong byte order"),
     ("dhcpftr_db_commit.cpp", "\"%s [%d]: set rule to kernel failed,ret %d\\n\"",
      "\"%s [%d]: set rule to kernel failed, ret %d\\n\"", "a log line with a blank too many"),
