@@ -15,6 +15,7 @@ that folding tests keeps every fault caught that was caught before.
 """
 import argparse
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -102,6 +103,8 @@ def main():
     parser.add_argument("--faults", default="", help="the faults to try by number, as 3,5-8 (default all)")
     parser.add_argument("--work", default="/tmp/dhcpftr-mutation", help="the worktree to build in")
     args = parser.parse_args()
+    # Stopped from outside, it still puts the broken line back (the finally below).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
 
     repo = subprocess.run("git rev-parse --show-toplevel", shell=True, text=True, capture_output=True,
                           check=True).stdout.strip()
