@@ -3,7 +3,7 @@
 // commit's operation, its answer is held back and delivered by the target after the input's answers), and after
 // that commit has returned.
 //
-// Input: byte 0 chooses the waiting commit (its operation code: 0 to 7); then records of a tag byte (its value
+// Input: byte 0 chooses the waiting commit among a sequence of one commit of every operation code; then records of a tag byte (its value
 // modulo 3: 0 before the commit, 1 while it waits, 2 after it returned), a length byte and that many bytes of
 // answer body. The channel carries the kernel filter's messages whole, so a body shorter than an answer (code and
 // result, 8 bytes) is padded with zero bytes. While the commit waits, an answer with its operation code is not
@@ -52,72 +52,47 @@ Commit line(uint32_t op, std::string text) {
             }};
 }
 
-std::string expect_zero(const char *what, int32_t result) {
-    return result == 0 ? "" : std::string(what) + " gave " + std::to_string(result);
-}
-
-// The stacking service's removal of ports from screening (code 6), with the enabled-port list following it as
-// for the other port commits.
-Commit stacking_ports(uint32_t lport) {
-    return {DHCPFTR_OP_STK_DEL_PORTS, [lport] {
-                PORTLIST_T ports = harness::ports({lport});
+// A commit of the stacking service, which the shell cannot give: its removal of eth1.2 from screening (code
+// 6, the enabled-port list following it as for the other port commits), or of eth1.2 from the rule of
+// 10.0.0.4 (code 7).
+Commit stacking(uint32_t op) {
+    return {op, [op] {
+                PORTLIST_T ports = harness::ports({2});
+                DHCPFTR_PERMIT_RULE_ENTRY_T entry = harness::rule("10.0.0.4", {}, {2});
                 int32_t result = 0;
-                Dhcpftr_Stk_DB_Delete_Ports_to_K(&ports, &result);
-                if (result == 0)
+                if (op == DHCPFTR_OP_STK_DEL_PORTS)
+                    Dhcpftr_Stk_DB_Delete_Ports_to_K(&ports, &result);
+                else
+                    Dhcpftr_DB_Stk_Delete_Rule_to_K(&entry, &result);
+                if (result == 0 && op == DHCPFTR_OP_STK_DEL_PORTS)
                     PORTLIST_maskout(&dhcpftr_cfg_portlist_db, &dhcpftr_cfg_portlist_db, &ports);
-                return expect_zero("the stacking removal of ports", result);
+                return result == 0 ? "" : "the stacking commit of code " + std::to_string(op) + " gave " +
+                                              std::to_string(result);
             }};
 }
 
-// The stacking service's removal of a rule's port (code 7).
-Commit stacking_rule(const char *server, uint32_t lport) {
-    return {DHCPFTR_OP_STK_DEL_RULE, [server, lport] {
-                DHCPFTR_PERMIT_RULE_ENTRY_T entry = harness::rule(server, {}, {lport});
-                int32_t result = 0;
-                Dhcpftr_DB_Stk_Delete_Rule_to_K(&entry, &result);
-                return expect_zero("the stacking removal of a rule's port", result);
-            }};
+// One commit of every operation code on eth1.2 (rules 10.0.0.3 and 10.0.0.4), in an order that leaves the
+// configuration as it found it.
+const std::vector<Commit> &sequence() {
+    static const std::vector<Commit> commits = {
+        line(DHCPFTR_OP_ADD_PORTS, "ip dhcp screening ports eth1.2"),
+        line(DHCPFTR_OP_DEL_PORTS, "no ip dhcp screening ports eth1.2"),
+        line(DHCPFTR_OP_ADD_RULE, "ip dhcp screening server-ip 10.0.0.3 ports eth1.2"),
+        line(DHCPFTR_OP_DEL_RULE, "no ip dhcp screening server-ip 10.0.0.3 ports eth1.2"),
+        line(DHCPFTR_OP_SET_TRAP, "ip dhcp screening trap-log"),
+        line(DHCPFTR_OP_SET_TRAP, "no ip dhcp screening trap-log"),
+        line(DHCPFTR_OP_SET_DURATION, "ip dhcp screening suppress-duration 7"),
+        line(DHCPFTR_OP_SET_DURATION, "no ip dhcp screening suppress-duration"),
+        stacking(DHCPFTR_OP_STK_DEL_PORTS),
+        line(DHCPFTR_OP_ADD_RULE, "ip dhcp screening server-ip 10.0.0.4 ports eth1.2"),
+        stacking(DHCPFTR_OP_STK_DEL_RULE)};
+    return commits;
 }
 
-// A commit of code op from the default configuration (on eth1.1, rule 10.0.0.1); the rule a delete needs is
-// added first.
-Commit waiting_commit(uint32_t op) {
-    const Commit add_rule = line(DHCPFTR_OP_ADD_RULE, "ip dhcp screening server-ip 10.0.0.1 ports eth1.1");
-    switch (op) {
-    case DHCPFTR_OP_ADD_RULE:
-        return add_rule;
-    case DHCPFTR_OP_SET_TRAP:
-        return line(op, "ip dhcp screening trap-log");
-    case DHCPFTR_OP_SET_DURATION:
-        return line(op, "ip dhcp screening suppress-duration 20");
-    case DHCPFTR_OP_ADD_PORTS:
-        return line(op, "ip dhcp screening ports eth1.1");
-    case DHCPFTR_OP_DEL_PORTS:
-        return line(op, "no ip dhcp screening ports eth1.1");
-    case DHCPFTR_OP_STK_DEL_PORTS:
-        return stacking_ports(1);
-    default: {
-        const std::string outcome = add_rule.run();
-        FUZZ_CHECK(outcome.empty(), "adding the rule to delete: " + outcome);
-        return op == DHCPFTR_OP_DEL_RULE ? line(op, "no ip dhcp screening server-ip 10.0.0.1 ports eth1.1")
-                                         : stacking_rule("10.0.0.1", 1);
-    }
-    }
-}
-
-// One commit of every operation code, on eth1.2 (rules 10.0.0.3 and 10.0.0.4).
-std::vector<Commit> every_code() {
-    return {line(DHCPFTR_OP_ADD_PORTS, "ip dhcp screening ports eth1.2"),
-            line(DHCPFTR_OP_DEL_PORTS, "no ip dhcp screening ports eth1.2"),
-            line(DHCPFTR_OP_ADD_RULE, "ip dhcp screening server-ip 10.0.0.3 ports eth1.2"),
-            line(DHCPFTR_OP_DEL_RULE, "no ip dhcp screening server-ip 10.0.0.3 ports eth1.2"),
-            line(DHCPFTR_OP_SET_TRAP, "ip dhcp screening trap-log"),
-            line(DHCPFTR_OP_SET_TRAP, "no ip dhcp screening trap-log"),
-            line(DHCPFTR_OP_SET_DURATION, "ip dhcp screening suppress-duration 7"),
-            line(DHCPFTR_OP_SET_DURATION, "no ip dhcp screening suppress-duration"),
-            stacking_ports(2),
-            line(DHCPFTR_OP_ADD_RULE, "ip dhcp screening server-ip 10.0.0.4 ports eth1.2"),
-            stacking_rule("10.0.0.4", 2)};
+void run(const Commit &commit, const char *when) {
+    const std::string outcome = commit.run();
+    FUZZ_CHECK(outcome.empty(), std::string(when) + ", a commit of code " + std::to_string(commit.op) + ": " + outcome);
+    fuzz::check_agreement(std::string(when) + ", a commit of code " + std::to_string(commit.op));
 }
 
 struct Answer {
@@ -242,14 +217,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             model.expect("an answer while no commit waits");
         }
     forget_answers();
-    wait_with_answers(waiting_commit(data[0] % DHCPFTR_OP_NUM), answers);
-    forget_answers();
-
-    for (const Commit &commit : every_code()) {
-        const std::string outcome = commit.run();
-        FUZZ_CHECK(outcome.empty(), "a commit of code " + std::to_string(commit.op) + ": " + outcome);
-        fuzz::check_agreement("a commit of code " + std::to_string(commit.op));
+    const std::vector<Commit> &commits = sequence();
+    const size_t waiting = data[0] % commits.size();
+    for (size_t i = 0; i < commits.size(); ++i) {
+        if (i != waiting) {
+            run(commits[i], "around the waiting commit");
+            continue;
+        }
+        wait_with_answers(commits[i], answers);
+        forget_answers();
     }
+    for (const Commit &commit : commits)
+        run(commit, "after the answers");
     FUZZ_CHECK(dhcpftr_syn_flag.load() == 0,
                "answers left unconsumed after a commit of every code: flags " + std::to_string(dhcpftr_syn_flag.load()));
     sim::kernel::clear_messages();
