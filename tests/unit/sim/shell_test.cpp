@@ -1,8 +1,8 @@
 // The shell engine with dummy commands whose help texts are numbered "00", "01", ... by token: token kinds,
 // arguments of optional parts, abbreviations and ambiguity, precedence, privilege levels, modes and their
 // fallback, the built-in commands, the errors, "?" help, completion, install failures, the C text checks,
-// the plain console, and a fuzz loop. The startup replay and the shell's errors on the switch's own commands
-// are checked by tests/transcripts/shell_*.t.
+// and the plain console. Arbitrary lines are fed by the fuzz target tests/fuzz/shell_lines.cpp; the startup
+// replay and the shell's errors on the switch's own commands are checked by tests/transcripts/shell_*.t.
 #include "shell/sim_shell.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 
 #include <fstream>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -414,35 +413,6 @@ TEST_F(Shell, PlainConsolePromptsAndStopsAtExit) {
                            "  WORD                   01\n"
                            "switch(config)# switch# ");
     EXPECT_EQ(s.mode(), EXEC_MODE) << "the line after the session's end is not read";
-}
-
-// Random bytes, random words and very long lines never crash the shell; every error ends in a newline.
-TEST_F(Shell, FuzzedLinesNeverCrash) {
-    std::mt19937 rng(20240601);
-    const std::vector<std::string> words = {
-        "ip", "dhcp", "screening", "server-ip", "s", "snmp", "10.1.1.1", "999.1.1.1", "client-mac", "ports",
-        "do", "exit", "end", "interface", "eth1.1", "conf", "t", "?", "[", "]", "<1-30>", "30", "-", "!", "",
-        "route", "show", "wr", "clear", "\t", std::string(20000, 'w'), std::string(1, '\0'), "\xff\xfe"};
-    auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
-    for (int round = 0; round < 3000; ++round) {
-        std::string line;
-        if (round % 3 == 0) {
-            std::size_t length = pick(64);
-            for (std::size_t i = 0; i < length; ++i)
-                line += static_cast<char>(pick(256));
-        } else {
-            std::size_t count = pick(10);
-            for (std::size_t i = 0; i < count; ++i)
-                line += words[pick(words.size())] + (pick(4) == 0 ? "" : " ");
-        }
-        const bool fresh = !session_ || session_->ended() || round % 50 == 0;
-        Session &s = fresh ? open(static_cast<int>(4 + pick(3)), 20) : *session_;
-        s.process(line);
-        s.help(line);
-        (void)s.completions(line);
-        const std::string text = out_.take();
-        ASSERT_TRUE(text.empty() || text.back() == '\n') << "round " << round;
-    }
 }
 
 }  // namespace
