@@ -22,7 +22,9 @@ int main(int argc, char **argv) {
             return 1;
         }
         const std::vector<uint8_t> input{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-        LLVMFuzzerTestOneInput(input.data(), input.size());
+        // As with libFuzzer, the data pointer is valid even for an empty input.
+        static const uint8_t empty = 0;
+        LLVMFuzzerTestOneInput(input.empty() ? &empty : input.data(), input.size());
         ++replayed;
     }
     std::printf("replayed %d inputs\n", replayed);
