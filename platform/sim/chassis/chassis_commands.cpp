@@ -13,6 +13,7 @@
 #include "chassis/sim_chassis.h"
 #include "format/sim_format.h"
 #include "shell/platform_commands.h"
+#include "shell/platform_text.h"
 #include "if_table.h"
 #include "portlist.h"
 #include "services/sim_services.h"
@@ -24,6 +25,7 @@ using platform_commands::answer;
 using platform_commands::print;
 using platform_commands::kPlatformHelp;
 using platform_commands::number;
+using platform_commands::ports_text;
 
 // One column of a table of the show: its title and the width its values are padded to. The last column of
 // a table is not padded (width 0).
@@ -76,12 +78,6 @@ std::string title_row(const Column (&columns)[N]) {
     return row(columns, titles);
 }
 
-// The range text of a list, or "none" when no port of it has a name.
-std::string ports_or_none(const PORTLIST_T &ports) {
-    std::string text = port_text(ports);
-    return text.empty() ? kNone : text;
-}
-
 // The ports of a user slot that are in the router's interface table.
 PORTLIST_T slot_ports(const Chassis &chassis, int user_slot) {
     PORTLIST_T ports;
@@ -114,7 +110,7 @@ int show(cli *cli, int argc, char **) {
     print(cli, title_row(kSlotColumns));
     for (int slot = 1; slot <= ids::kSlots; ++slot) {
         const std::string values[] = {std::to_string(slot), card_text(chassis, slot),
-                                      ports_or_none(slot_ports(chassis, slot))};
+                                      ports_text(slot_ports(chassis, slot))};
         print(cli, row(kSlotColumns, values));
     }
     std::vector<std::string> trunks;
@@ -125,7 +121,7 @@ int show(cli *cli, int argc, char **) {
             PORTLIST_clear_all(&members);
             for (uint32_t member : chassis.members(ifp->name))
                 PORTLIST_set_port(&members, if_ifindex_to_st_lport(member));
-            const std::string values[] = {ifp->name, ports_or_none(members)};
+            const std::string values[] = {ifp->name, ports_text(members)};
             trunks.push_back(row(kTrunkColumns, values));
         } else if (!ids::slot_port_of(ifindex)) {
             if (!others.empty())
@@ -354,7 +350,5 @@ cli_element records[] = {
 }  // namespace
 
 int install_commands(cli_tree *tree) { return platform_commands::install(tree, records); }
-
-std::span<cli_element> command_records() { return records; }
 
 }  // namespace sim::chassis

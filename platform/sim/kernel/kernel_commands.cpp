@@ -14,6 +14,7 @@
 #include "chassis/sim_chassis.h"
 #include "format/sim_format.h"
 #include "shell/platform_commands.h"
+#include "shell/platform_text.h"
 #include "kernel/sim_kernel.h"
 
 namespace sim::kernel {
@@ -22,6 +23,9 @@ namespace {
 using platform_commands::print;
 using platform_commands::kPlatformHelp;
 using platform_commands::number;
+using platform_commands::client_text;
+using platform_commands::ports_text;
+using platform_commands::trap_text;
 
 constexpr uint32_t kLastOpCode = 7;
 
@@ -39,28 +43,6 @@ bool arguments(cli *cli, int argc, int expected) {
         return true;
     print(cli, "% Invalid input\n");
     return false;
-}
-
-// A rule's client: its MAC in upper-case hex pairs joined by ":", or "all clients" for the all-zero MAC.
-std::string mac_text(const std::array<uint8_t, 6> &mac) {
-    if (mac == std::array<uint8_t, 6>{})
-        return "all clients";
-    return sim::format("%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-}
-
-// The trap/log state: "off" (0), "on" (1), or the number the kernel filter holds.
-std::string trap_text(uint8_t trap) {
-    if (trap == 0)
-        return "off";
-    if (trap == 1)
-        return "on";
-    return std::to_string(trap);
-}
-
-// The port text of a list, or "none" when no port of it has a name.
-std::string ports_or_none(const PORTLIST_T &ports) {
-    std::string text = port_text(ports);
-    return text.empty() ? "none" : text;
 }
 
 // One line of the show: the label indented by two blanks and padded to 19 characters, then the value.
@@ -86,15 +68,15 @@ int show(cli *cli, int argc, char **) {
     const Counters c = counters();
     const Faults f = faults();
     print(cli, "Kernel filter\n");
-    print(cli, field("Enabled ports", ports_or_none(t.enabled)));
+    print(cli, field("Enabled ports", ports_text(t.enabled)));
     print(cli, field("Trap/log", trap_text(t.trap)));
     print(cli, field("Suppress duration", std::to_string(t.duration) + " minutes"));
     print(cli, field("Rules", std::to_string(t.rules.size())));
     if (!t.rules.empty())
         print(cli, sim::format("    %-15s  %-17s  %s\n", "Server", "Client", "Ports"));
     for (const auto &[key, ports] : t.rules)
-        print(cli, sim::format("    %-15r  %-17s  %s\n", key.server.data(), mac_text(key.mac).c_str(),
-                               ports_or_none(ports).c_str()));
+        print(cli, sim::format("    %-15r  %-17s  %s\n", key.server.data(), client_text(key.mac).c_str(),
+                               ports_text(ports).c_str()));
     std::string messages = "received " + std::to_string(c.received) + ", answered " + std::to_string(c.answered) +
                            ", refused " + std::to_string(c.refused) + ", dropped " + std::to_string(c.dropped) +
                            ", failed sends " + std::to_string(c.failed_sends);
@@ -244,7 +226,5 @@ cli_element records[] = {
 }  // namespace
 
 int install_commands(cli_tree *tree) { return platform_commands::install(tree, records); }
-
-std::span<cli_element> command_records() { return records; }
 
 }  // namespace sim::kernel

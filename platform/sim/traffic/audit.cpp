@@ -12,10 +12,12 @@
 #include "cli.h"
 #include "kernel/sim_kernel.h"
 #include "snmp/sim_snmp.h"
-#include "traffic/text.h"
+#include "shell/platform_text.h"
 
 namespace sim::traffic {
 namespace {
+
+using namespace platform_commands;
 
 // The bridge's columns: the scalars, the permit rule's ports.
 constexpr int32_t kTrapColumn = 1;
@@ -131,14 +133,6 @@ std::string daemon_trap_text(int32_t trap) {
     return std::to_string(trap);
 }
 
-std::string filter_trap_text(uint8_t trap) {
-    if (trap == 0)
-        return "off";
-    if (trap == 1)
-        return "on";
-    return std::to_string(trap);
-}
-
 PORTLIST_T without(const PORTLIST_T &list, const PORTLIST_T &other) {
     PORTLIST_T rest{};
     PORTLIST_maskout(&rest, &list, &other);
@@ -186,7 +180,7 @@ void compare_settings(const Daemon &daemon, const kernel::Tables &filter, std::v
                            (daemon.trap == kTrapDisabled && filter.trap == 0);
     if (!trap_same)
         out.push_back("Trap/log " + daemon_trap_text(daemon.trap) + " in the daemon, " +
-                      filter_trap_text(filter.trap) + " in the filter");
+                      trap_text(filter.trap) + " in the filter");
     if (daemon.duration < 0 || static_cast<uint32_t>(daemon.duration) != filter.duration)
         out.push_back(format("Suppress duration %d minutes in the daemon, %u in the filter", daemon.duration,
                              filter.duration));

@@ -28,16 +28,15 @@
 #include "kernel/sim_traffic.h"
 #include "traffic/audit.h"
 #include "traffic/capture.h"
-#include "traffic/text.h"
+#include "shell/platform_text.h"
 
 namespace sim::traffic {
 namespace {
 
-using platform_commands::print;
+using namespace platform_commands;
 using kernel::Accounting;
 using kernel::Decision;
 using kernel::FrameKind;
-using platform_commands::kPlatformHelp;
 
 // Prints "% <reason>" as one line and gives the result of a handler that could not do its work.
 int refuse(cli *cli, const std::string &reason) {
@@ -331,7 +330,5 @@ cli_element records[] = {
 }  // namespace
 
 int install_commands(cli_tree *tree) { return platform_commands::install(tree, records); }
-
-std::span<cli_element> command_records() { return records; }
 
 }  // namespace sim::traffic

@@ -5,21 +5,13 @@
 // docs/platform-commands.md lists them with their output.
 #pragma once
 
-#include <span>
-
 #include "cli.h"
 #include "shell/platform_commands.h"
 
 namespace sim::traffic {
 
-// The privilege level of every command here.
-constexpr int kCommandLevel = platform_commands::kLevel;
-
 // Installs every record into the tree, in the EXEC mode at level 15. Returns 0 when each was installed,
 // otherwise the first non-zero result of cli_install_gen; every record is tried either way.
 int install_commands(cli_tree *tree);
-
-// The command records, in their order of installation (the shell keeps pointers to them).
-std::span<cli_element> command_records();
 
 }  // namespace sim::traffic

@@ -141,7 +141,7 @@ protected:
     sim::Chassis &chassis = sim::Chassis::instance();
     cli_tree tree;
     sim::shell::StringOutput out;
-    sim::shell::Session session{tree, out, {sim::chassis::kCommandLevel, EXEC_MODE, ""}};
+    sim::shell::Session session{tree, out, {sim::platform_commands::kLevel, EXEC_MODE, ""}};
 };
 
 // The events of pulling the card of physical slot 2 and inserting it again: one line for each port of slot 3
@@ -246,7 +246,7 @@ TEST_F(ChassisCommands, RefusalsPrintTheirReasonAndChangeNothing) {
 }
 
 TEST_F(ChassisCommands, OnlyASessionAtLevel15SeesThem) {
-    for (int level : {CLI_PRIVILEGE_NORMAL, sim::chassis::kCommandLevel - 1}) {
+    for (int level : {CLI_PRIVILEGE_NORMAL, sim::platform_commands::kLevel - 1}) {
         sim::shell::Session below(tree, out, {level, EXEC_MODE, ""});
         EXPECT_EQ(below.execute("platform chassis slot remove 2"), Outcome::failed) << level;
         EXPECT_EQ(out.take(), std::string(sim::shell::kErrorUnknown) + "\n");

@@ -60,7 +60,7 @@ protected:
     }
     cli_tree tree;
     sim::shell::StringOutput out;
-    sim::shell::Session session{tree, out, {sim::kernel::kCommandLevel, EXEC_MODE, ""}};
+    sim::shell::Session session{tree, out, {sim::platform_commands::kLevel, EXEC_MODE, ""}};
 };
 
 TEST_F(KernelCommands, ShowPrintsTablesCountersAndFaults) {

@@ -1,4 +1,4 @@
-// How the traffic commands and the audit write addresses, rules and ports.
+// How the "platform ..." commands write addresses, rules, ports and the trap/log state.
 #pragma once
 
 #include <array>
@@ -10,7 +10,7 @@
 #include "if_table.h"
 #include "kernel/sim_kernel.h"
 
-namespace sim::traffic {
+namespace sim::platform_commands {
 
 // A MAC address in upper-case hex pairs joined by ":".
 inline std::string mac_text(const std::array<uint8_t, 6> &mac) {
@@ -38,6 +38,11 @@ inline std::string rule_text(const kernel::RuleKey &key) {
                                                : server_text(key.server) + " " + mac_text(key.mac);
 }
 
+// The trap/log state as the kernel filter holds it: "off" (0), "on" (1), or the number.
+inline std::string trap_text(uint8_t trap) {
+    return trap == 0 ? "off" : trap == 1 ? "on" : std::to_string(trap);
+}
+
 // The range text of a port list, or "none" when no port of it has a name.
 inline std::string ports_text(const PORTLIST_T &ports) {
     std::string text = port_text(ports);
@@ -52,4 +57,4 @@ inline std::string interface_name(uint32_t lport) {
     return name;
 }
 
-}  // namespace sim::traffic
+}  // namespace sim::platform_commands
