@@ -17,6 +17,8 @@ namespace sim::kernel {
 namespace {
 
 constexpr int kLogModule = 1;
+// How many received messages are kept for messages(): a switch that runs for long does not grow without end.
+constexpr size_t kKeptMessages = 10000;
 // How long the filter looks for the next message before it sleeps.
 constexpr std::chrono::microseconds kSpinBeforeSleep{50};
 
@@ -87,6 +89,8 @@ public:
             ++pending_;
             queue_.push_back(message);
             queued_.store(true, std::memory_order_release);
+            if (log_.size() == kKeptMessages)
+                log_.pop_front();
             log_.push_back(message);
             trace = trace_;
         }
@@ -101,7 +105,7 @@ public:
     std::condition_variable idle_;
     Tables tables_;
     Counters counters_;
-    std::vector<Message> log_;
+    std::deque<Message> log_;  // the most recent kKeptMessages messages, for tests that look at them
     Refusal refusal_;
     int failing_sends_ = 0;
     int dropping_ = 0;
@@ -327,7 +331,7 @@ Faults faults() {
 
 std::vector<Message> messages() {
     std::lock_guard lock(filter().mutex_);
-    return filter().log_;
+    return {filter().log_.begin(), filter().log_.end()};
 }
 
 void clear_messages() {

@@ -86,7 +86,7 @@ Tables tables();
 Counters counters();
 // The fault injection as it stands.
 Faults faults();
-// Every message received since the last clear, oldest first.
+// The messages received since the last clear, oldest first: the most recent 10,000 of them.
 std::vector<Message> messages();
 void clear_messages();
 
