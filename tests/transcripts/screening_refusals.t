@@ -1,6 +1,7 @@
 # Every refusal prints its exact message and changes nothing: server addresses that cannot be a host's,
-# MAC texts in none of the four forms, unknown, unsupported and missing interfaces, malformed ranges, values
-# the shell refuses; a configuration command typed in interface mode. At the end nothing is configured.
+# MAC texts in none of the four forms, unknown, unsupported and missing interfaces (one line for each refused
+# name of a range, in its order), malformed ranges and runs beyond the chassis, values the shell refuses; a
+# configuration command typed in interface mode. At the end nothing is configured.
 --- input
 configure terminal
 ip dhcp screening server-ip 10.1.1.255 ports eth1.1
@@ -16,7 +17,8 @@ ip dhcp screening server-ip 10.1.1.1 client-mac 00:11:22:33:44:5g ports eth1.1
 ip dhcp screening server-ip 10.1.1.1 client-mac 0011.2233 ports eth1.1
 no ip dhcp screening server-ip 10.1.1.1 client-mac 00112233445 ports eth1.1
 ip dhcp screening ports eth11.1
-ip dhcp screening ports eth1.1,vlan1
+ip dhcp screening ports vlan1,eth1.1,port-channel60
+ip dhcp screening ports port-channel7-10
 ip dhcp screening ports port-channel9
 no ip dhcp screening ports port-channel9
 ip dhcp screening ports eth1.40-1.50
@@ -50,9 +52,12 @@ show running-config
 % Unable to translate mac address 00112233445
 % No such interface eth11.1
 % vlan1 is not support
+% No such interface port-channel60
+% No such interface port-channel9
+% No such interface port-channel10
 % No such interface port-channel9
 % No such interface port-channel9
-% No such interface eth1.49
+% Invalid interface range: eth1.40-1.50
 % Invalid interface range: eth1.5-1.2
 % Invalid interface range: eth1.1,,eth1.2
 % No such interface bogus

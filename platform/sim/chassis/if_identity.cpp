@@ -54,25 +54,22 @@ int if_utl_ifindex_to_ifname(uint32_t ifindex, char *name) {
     return 0;
 }
 
-uint32_t if_utl_ifname_to_ifindex(const char *name) {
-    if (name == nullptr)
-        return 0;
-    if (uint32_t ifindex = sim::ids::ifindex_of(name))
-        return ifindex;
-    interface *ifp = sim::Chassis::instance().global_table()->find(std::string(name));
-    return ifp == nullptr ? 0 : ifp->ifindex;
-}
+// A name's ifindex follows from the numbering alone, whether the interface exists or not: a record that
+// ifg_get_by_name made for any other name has ifindex 0 too.
+uint32_t if_utl_ifname_to_ifindex(const char *name) { return name == nullptr ? 0 : sim::ids::ifindex_of(name); }
 
+// The type of a name the numbering gives an ifindex: a port, a trunk or a VLAN the chassis can have, written
+// exactly as the chassis names it. Any other name is of no type, whatever it begins with ("port-channel0",
+// "eth1.49", "vlan01").
 int if_check_if_type_by_ifname(const char *name) {
-    if (name == nullptr)
+    const uint32_t ifindex = if_utl_ifname_to_ifindex(name);
+    if (ifindex == 0)
         return IF_TYPE_OTHER;
-    if (std::strncmp(name, "port-channel", 12) == 0)
-        return IF_TYPE_TRUNK;
-    if (std::strncmp(name, "eth", 3) == 0)
+    if (sim::ids::slot_port_of(ifindex))
         return IF_TYPE_ETHERNET;
-    if (std::strncmp(name, "vlan", 4) == 0)
-        return IF_TYPE_VLAN;
-    return IF_TYPE_OTHER;
+    if (ifindex < sim::ids::kVlanIfindexBase)
+        return IF_TYPE_TRUNK;
+    return IF_TYPE_VLAN;
 }
 
 struct interface *if_lookup_by_name(struct if_table *ift, const char *name) {

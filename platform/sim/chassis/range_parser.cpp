@@ -5,13 +5,16 @@
 // the whole text. A piece is one name, handed out as written whatever it names (the caller's validation
 // decides), or a run FIRST-END: FIRST is a full name "ethS.P" or "port-channelN", END is its short form
 // ("S.P" or "N") or a full name of the same family, and the run stands for every name from FIRST to END by
-// number within the same slot. Numbers in a run are 1 to 4 decimal digits without a leading zero, at least 1.
-// The whole text is checked when it is copied in, so a malformed text hands out no name at all.
+// number within the same slot. Numbers in a run are decimal without a leading zero, and both ends name
+// interfaces the chassis can have (slot 1-10, port 1-48; trunk 1-128): a run stands for at most 128 names,
+// each of which the validation may refuse with a line of its own. The whole text is checked when it is
+// copied in, so a malformed text hands out no name at all.
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "chassis/sim_chassis.h"
 #include "cli.h"
 #include "if_table.h"
 
@@ -107,7 +110,8 @@ std::optional<Piece> read_run(std::string_view first, std::string_view end) {
     } else {
         return std::nullopt;
     }
-    if (piece.last < piece.first)
+    if (piece.last < piece.first || ids::ifindex_of(piece.prefix + std::to_string(piece.first)) == 0 ||
+        ids::ifindex_of(piece.prefix + std::to_string(piece.last)) == 0)
         return std::nullopt;
     return piece;
 }
@@ -188,10 +192,11 @@ void if_range_parser_init(const char *text, IF_RANGE_PARSER_T *parser) {
     parser->error = (too_long || !sim::well_formed(*parser)) ? 1 : 0;
 }
 
-// Hands validate(name, cli) every name of the range in order and stops at the first it refuses. Returns 0
-// when the text is well formed and every name was accepted (a null validate accepts every name), 1
-// otherwise; on a malformed text it prints "% Invalid interface range: <text>" to cli (when cli is not
-// null) and calls validate for no name. Afterwards the walk of get_next starts again at the first name.
+// Hands validate(name, cli) every name of the range in order, also those after a refused one, so that each
+// refusal is told. Returns 0 when the text is well formed and every name was accepted (a null validate
+// accepts every name), 1 otherwise; on a malformed text it prints "% Invalid interface range: <text>" to cli
+// (when cli is not null) and calls validate for no name. Afterwards the walk of get_next starts again at the
+// first name.
 int if_range_parser_validate(IF_RANGE_PARSER_T *parser, struct cli *cli, IF_RANGE_VALIDATE_FN validate) {
     if (parser->error) {
         if (cli != nullptr && cli->out != nullptr) {
@@ -204,10 +209,8 @@ int if_range_parser_validate(IF_RANGE_PARSER_T *parser, struct cli *cli, IF_RANG
     int result = 0;
     int error = 0;
     while (const char *name = if_range_parser_get_next(parser, &error)) {
-        if (validate != nullptr && validate(name, cli) != 0) {
+        if (validate != nullptr && validate(name, cli) != 0)
             result = 1;
-            break;
-        }
     }
     sim::rewind(parser);
     return result;

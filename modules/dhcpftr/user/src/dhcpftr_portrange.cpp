@@ -1,11 +1,11 @@
 /*
- * Port ranges and the host-address check.
+ * Port ranges and the host-address check of a rule's server.
  *
- * A range text names interfaces ("eth1.1-1.8,port-channel2"); the platform's range parser walks it, this
- * file checks every name and sets the logical port of each in a port list. While the switch boots, the
- * saved configuration may name trunk interfaces that are created only later: such a name is accepted and
- * deferred (its rule key onto the trunk's pending-rule list, or its port into the pending-enable list)
- * instead of being set in the list.
+ * A range text names interfaces ("eth1.1-1.8,port-channel2"); the platform's range parser walks it. This
+ * file checks every name, printing one line for each it refuses, and only when all are accepted sets the
+ * logical port of each in a port list. While the switch boots, the saved configuration may name trunk
+ * interfaces that are created only later: such a name is accepted and deferred (its rule key onto the
+ * trunk's pending-rule list, or its port into the pending-enable list) instead of being set in the list.
  */
 #include "dhcpftr_portrange.h"
 
@@ -16,8 +16,6 @@
 #include "dhcpftr_init.h"
 #include "if_table.h"
 #include "qvlog.h"
-
-/* Prints one line on the terminal of the command context. */
 
 /* Looks a name up where the validation does: the router's table for a non-default router, else the global
  * table. */
