@@ -288,15 +288,29 @@ TEST_F(ChannelCommits, AnUnchangedDurationSendsNothing) {
                             "104 0 Dhcpftr_DB_Set_Trap_duration_to_K [#]: Set trap/log duration to kernel OK\n"));
 }
 
-// An answer that comes after the wait gave up is not taken for the next commit's, which follows at once (the
-// mirror test covers time-outs with the sides compared once the kernel filter is idle).
-TEST_F(ChannelCommits, ALateAnswerIsNotTakenForTheNextCommits) {
-    dhcpftr_wait_max_polls = 1;
-    sim::kernel::set_answer_delay(std::chrono::milliseconds(150));
-    EXPECT_EQ(update(rule("10.1.2.4", {}, {2})), DHCPFTR_RET_TIMEOUT) << "answered too late";
-    sim::kernel::set_answer_delay(std::chrono::milliseconds(0));
-    EXPECT_EQ(update(rule("10.1.2.5", {}, {3})), 0) << "the late answer is not taken for this one";
-    EXPECT_THAT(stored(), ElementsAre("10.1.2.5/0: 3"));
+// An answer later than two whole waits: until it has come, a commit of its code fails at once and sends
+// nothing; once it has come, the next commit takes its own answer. Store and kernel filter agree throughout.
+TEST_F(ChannelCommits, ALateAnswerIsNeverTakenForALaterCommits) {
+    using namespace std::chrono_literals;
+    dhcpftr_wait_max_polls = 1;  // a wait of one poll, 100 ms
+    sim::kernel::refuse_next(1, sim::kernel::kNoResource, DHCPFTR_OP_ADD_RULE);
+    sim::kernel::set_answer_delay(250ms);
+    EXPECT_EQ(update(rule("10.1.2.1", {}, {1})), DHCPFTR_RET_TIMEOUT) << "refused, but answered too late";
+    EXPECT_EQ(stored(), in_kernel());
+    harness::capture_log();
+    EXPECT_EQ(update(rule("10.1.2.2", {}, {2})), DHCPFTR_RET_TIMEOUT) << "its answer could not be told apart";
+    EXPECT_EQ(sent(), 1u);
+    EXPECT_EQ(stored(), in_kernel());
+    EXPECT_THAT(commit_log(),
+                ElementsAre("104 0 Dhcpftr_DB_Update_Rule [#]: Insert rule,key (A010202,00:00:00:00:00:00)\n",
+                            "104 0 _dhcpftr_late_answer_due [#]: late response from kernel for 0 still due, "
+                            "request not sent\n",
+                            "104 0 Dhcpftr_DB_Update_Rule [#]: set rule to kernel failed,ret -60\n"));
+    sim::kernel::wait_idle();  // the late refusal has come
+    sim::kernel::set_answer_delay(0ms);
+    EXPECT_EQ(update(rule("10.1.2.3", {}, {3})), 0) << "its own answer, not the late refusal";
+    EXPECT_THAT(stored(), ElementsAre("10.1.2.3/0: 3"));
+    EXPECT_EQ(stored(), in_kernel());
 }
 
 }  // namespace

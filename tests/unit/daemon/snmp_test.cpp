@@ -197,7 +197,7 @@ TEST_F(SnmpBridge, RefusalsSendNothing) {
     const struct { CLI_HANDLER_FN handler; Args args; std::string out; Lines log; } cases[] = {
         {add, set_args("10.1.1.1", {}), "1|", {set + "Insert rule portlist is empty\n"}},
         {add, set_args("0.0.0.0", {{0, "1"}}), "1|", {set + "Invalid server ip 0.0.0.0\n"}},
-        {add, set_args("0.0.0.0", {{0, "1"}}, "write"), "1|", {set + "Invalid server ip 0.0.0.0\n"}},
+        {add, set_args("0.0.0.0", {{0, "1"}}, "write"), "0|", {}},  // "write": nothing is stored, no refusal
         {add, set_args("10.1.1.1", {{0, "1"}, {20, "0x1000"}}), "1|",
          {set + "interface port-channel20 is not existed\n"}},
         {add, set_args("10.1.1.1", {{1, "0x8000"}}), "1|", {set + "interface  is not existed\n"}},

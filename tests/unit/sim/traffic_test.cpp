@@ -266,16 +266,16 @@ TEST_F(Traffic, AuditFindsTheDriftOfDroppedAnswers) {
               "");
     EXPECT_EQ(run({"platform kernel audit"}), "Audit: 2 rules, 2 ports, no difference\n");
     for (const char *change : {"ip dhcp screening server-ip 10.1.1.3 ports eth1.1",
-                               "ip dhcp screening server-ip 10.1.1.1 ports eth1.2",
+                               "ip dhcp screening ports eth1.3",
                                "no ip dhcp screening server-ip 10.1.1.2 client-mac 00:11:22:33:44:55 ports eth1.2",
                                "no ip dhcp screening ports eth1.2", "no ip dhcp screening trap-log",
                                "ip dhcp screening suppress-duration 5"})
         run({"platform kernel drop 1", change});
     EXPECT_EQ(run({"platform kernel audit"}),
-              "!Rule 10.1.1.1 all clients: ports eth1.1 in the daemon, eth1.1-1.2 in the filter\n"
-              "Rule 10.1.1.2 00:11:22:33:44:55 only in the daemon, ports eth1.2\n"
+              "!Rule 10.1.1.2 00:11:22:33:44:55 only in the daemon, ports eth1.2\n"
               "Rule 10.1.1.3 all clients only in the filter, ports eth1.1\n"
               "Screening on eth1.2 only in the daemon\n"
+              "Screening on eth1.3 only in the filter\n"
               "Trap/log on in the daemon, off in the filter\n"
               "Suppress duration 20 minutes in the daemon, 5 in the filter\n"
               "Audit: 2 rules, 2 ports, 6 differences\n");

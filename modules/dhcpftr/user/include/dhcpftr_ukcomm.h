@@ -3,12 +3,11 @@
  *
  * Every commit sends one message and waits until the kernel filter has answered that very operation code.
  * The answer handler runs on the channel's receive context: it stores the answer's result, then sets the
- * bit of the answered code in the answer flag word, and wakes the waiter. The waiter wakes as soon as its
- * bit is set; for every 100 ms that pass without the answer it writes one time-out line, and after
- * dhcpftr_wait_max_polls of them it gives up with DHCPFTR_RET_TIMEOUT. A code whose wait was given up has
- * its next answer dropped, and the next request with that code is sent only once that late answer has come
- * (or a whole wait has passed without it, when it is taken as lost), so that a late answer is never taken
- * for a later request's.
+ * bit of the answered code in the answer flag word, and never blocks. The waiter looks at the flag word
+ * itself and returns as soon as its bit is set; for every 100 ms that pass without the answer it writes
+ * one time-out line, and after dhcpftr_wait_max_polls of them it gives up with DHCPFTR_RET_TIMEOUT. Until
+ * the answer of a request that was given up has come, no request with its code is sent: each such commit
+ * fails at once with DHCPFTR_RET_TIMEOUT, so a late answer is never taken for a later request's.
  */
 #ifndef DHCPFTR_UKCOMM_H
 #define DHCPFTR_UKCOMM_H
@@ -29,7 +28,7 @@ extern int dhcpftr_wait_fixed_poll;
 int Dhcpftr_ukcomm_reg(void);
 int Dhcpftr_U_value_msg_process(uint32_t msg_num, void *body, uint32_t length);
 int _dhcpftr_wait_for_event(uint32_t op);
-void _dhcpftr_wait_late_answer(uint32_t op);
+int _dhcpftr_late_answer_due(uint32_t op);
 
 void _dhcpftr_set_syn_flag(uint32_t op);
 void _dhcpftr_clear_syn_flag(uint32_t op);

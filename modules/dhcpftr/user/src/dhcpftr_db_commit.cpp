@@ -17,33 +17,36 @@
 #include "qvlog.h"
 #include "ukcomm.h"
 
-/* Sends one message with operation code op to the kernel filter, once no late answer for op is due.
- * Returns 0, or DHCPFTR_RET_SEND_FAIL after logging the failure as written by func. */
-static int32_t _dhcpftr_send_to_k(const char *func, uint32_t op, uint32_t msg_num, void *body, uint32_t length)
+/* Logs, as written by func at line, that the commit waits for the answer of op. */
+static void _dhcpftr_log_wait(const char *func, int line, uint32_t op)
 {
-    _dhcpftr_wait_late_answer(op);
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: wait for event %d\n", func, line, op);
+}
+
+/*
+ * One exchange: sends the message with operation code op and waits for its answer, which it writes into
+ * *result. Its log lines are written as by func at line. The wait line comes before the send when
+ * wait_line_first, else after it. Returns 0 when the send failed (*result is then DHCPFTR_RET_SEND_FAIL),
+ * 1 otherwise. While the answer of an earlier request with op that was given up is still due, nothing is
+ * sent and *result is DHCPFTR_RET_TIMEOUT.
+ */
+static int _dhcpftr_exchange(const char *func, int line, uint32_t op, uint32_t msg_num, void *body,
+                             uint32_t length, int wait_line_first, int32_t *result)
+{
+    if (_dhcpftr_late_answer_due(op)) {
+        *result = DHCPFTR_RET_TIMEOUT;
+        return 1;
+    }
+    if (wait_line_first)
+        _dhcpftr_log_wait(func, line, op);
     if (UKCOMM_U_Send(msg_num, body, length) != 0) {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: UKCOMM send to kernel failed\n", func,
-                 __LINE__);
-        return DHCPFTR_RET_SEND_FAIL;
-    }
-    return 0;
-}
-
-static void _dhcpftr_log_wait(const char *func, uint32_t op)
-{
-    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: wait for event %d\n", func, __LINE__, op);
-}
-
-/* One exchange: sends the message, then waits for the answer of op and writes it into *result. Returns 1
- * when the message was sent; 0 when the send failed (*result is then DHCPFTR_RET_SEND_FAIL). */
-static int _dhcpftr_exchange(const char *func, uint32_t op, uint32_t msg_num, void *body, uint32_t length,
-                             int32_t *result)
-{
-    *result = _dhcpftr_send_to_k(func, op, msg_num, body, length);
-    if (*result != 0)
+                 line);
+        *result = DHCPFTR_RET_SEND_FAIL;
         return 0;
-    _dhcpftr_log_wait(func, op);
+    }
+    if (!wait_line_first)
+        _dhcpftr_log_wait(func, line, op);
     *result = _dhcpftr_wait_for_event(op);
     return 1;
 }
@@ -78,7 +81,8 @@ void Dhcpftr_DB_Update_Rule(DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result)
         dhcpftr_print_ports_u(&rule->portlist);
         _dhcpftr_log_ports_end();
         _dhcpftr_pack_set_rule_entry(&msg, rule, DHCPFTR_OP_ADD_RULE);
-        if (!_dhcpftr_exchange(__func__, DHCPFTR_OP_ADD_RULE, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg), result))
+        if (!_dhcpftr_exchange(__func__, __LINE__, DHCPFTR_OP_ADD_RULE, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg), 0,
+                               result))
             return;
         if (*result != 0) {
             qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: set rule to kernel failed\n",
@@ -99,7 +103,8 @@ void Dhcpftr_DB_Update_Rule(DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result)
         return;
     }
     _dhcpftr_pack_set_rule_entry(&msg, rule, DHCPFTR_OP_ADD_RULE);
-    if (!_dhcpftr_exchange(__func__, DHCPFTR_OP_ADD_RULE, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg), result))
+    if (!_dhcpftr_exchange(__func__, __LINE__, DHCPFTR_OP_ADD_RULE, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg), 0,
+                               result))
         return;
     if (*result != 0) {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: set rule to kernel failed,ret %d\n",
@@ -118,20 +123,20 @@ void Dhcpftr_DB_Update_Rule(DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result)
 /*
  * Takes the ports of rule out of the stored rule with its key, with operation code op; the rule goes with
  * its last port. The whole requested list is sent, also ports the rule does not hold. A key that is not
- * stored, or a rule sharing no port with the request, gives 0 and sends nothing. func names the commit in
- * the log.
+ * stored, or a rule sharing no port with the request, gives 0 and sends nothing. Log lines are
+ * written as by func at line: the commit and the line of its call.
  */
-static void _dhcpftr_delete_rule_to_k(const char *func, DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result,
-                                      uint32_t op)
+static void _dhcpftr_delete_rule_to_k(const char *func, int line, DHCPFTR_PERMIT_RULE_ENTRY_T *rule,
+                                      int32_t *result, uint32_t op)
 {
     DHCPFTR_PERMIT_RULE_ENTRY_T work;
     DHCPFTR_PERMIT_RULE_ENTRY_T *stored;
     DHCPFTR_U_RULE_MSG_T msg;
 
     qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
-             "%s [%d]: Delete ports rule (server_ip %X, MAC=%02X:%02X:%02X:%02X:%02X:%02X)\n", func, __LINE__,
+             "%s [%d]: Delete ports rule (server_ip %X, MAC=%02X:%02X:%02X:%02X:%02X:%02X)\n", func, line,
              ntohl(rule->server_ip), DHCPFTR_MAC_ARGS(rule->client_mac));
-    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]:Ports to be deleted: ", func, __LINE__);
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]:Ports to be deleted: ", func, line);
     dhcpftr_print_ports_u(&rule->portlist);
     _dhcpftr_log_ports_end();
 
@@ -140,95 +145,93 @@ static void _dhcpftr_delete_rule_to_k(const char *func, DHCPFTR_PERMIT_RULE_ENTR
     stored = Dhcpftr_DB_Get_Rule(&work);
     if (stored == 0) {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
-                 "%s [%d]: rule not found=> server_ip %X, MAC= %02X:%02X:%02X:%02X:%02X:%02X\n", func, __LINE__,
+                 "%s [%d]: rule not found=> server_ip %X, MAC= %02X:%02X:%02X:%02X:%02X:%02X\n", func, line,
                  ntohl(rule->server_ip), DHCPFTR_MAC_ARGS(rule->client_mac));
         *result = 0;
         return;
     }
     if (!PORTLIST_chk_overlap(&stored->portlist, &rule->portlist)) {
-        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: no ports in common\n", func, __LINE__);
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: no ports in common\n", func, line);
         *result = 0;
         return;
     }
     memset(&msg, 0, sizeof(msg));
     _dhcpftr_pack_set_rule_entry(&msg, rule, op);
-    _dhcpftr_log_wait(func, op);
-    *result = _dhcpftr_send_to_k(func, op, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg));
-    if (*result != 0)
+    if (!_dhcpftr_exchange(func, line, op, DHCPFTR_U_RULE_MSG, &msg, sizeof(msg), 1, result))
         return;
-    *result = _dhcpftr_wait_for_event(op);
     if (*result != 0) {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: set rule to kernel failed\n", func,
-                 __LINE__);
+                 line);
         return;
     }
     PORTLIST_maskout(&stored->portlist, &stored->portlist, &rule->portlist);
     if (PORTLIST_chk_empty(&stored->portlist) && Dhcpftr_DB_Delete_Rule(rule) == 0) {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,
                  "%s [%d]: Delete rule failed=> server_ip %X, MAC= %02X:%02X:%02X:%02X:%02X:%02X\n", func,
-                 __LINE__, ntohl(rule->server_ip), DHCPFTR_MAC_ARGS(rule->client_mac));
+                 line, ntohl(rule->server_ip), DHCPFTR_MAC_ARGS(rule->client_mac));
         *result = DHCPFTR_RET_DB_FAIL;
     }
 }
 
 void Dhcpftr_DB_Delete_Rule_to_K(DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result)
 {
-    _dhcpftr_delete_rule_to_k(__func__, rule, result, DHCPFTR_OP_DEL_RULE);
+    _dhcpftr_delete_rule_to_k(__func__, __LINE__, rule, result, DHCPFTR_OP_DEL_RULE);
 }
 
 /* The stacking variant of the delete: identical but for its operation code. */
 void Dhcpftr_DB_Stk_Delete_Rule_to_K(DHCPFTR_PERMIT_RULE_ENTRY_T *rule, int32_t *result)
 {
-    _dhcpftr_delete_rule_to_k(__func__, rule, result, DHCPFTR_OP_STK_DEL_RULE);
+    _dhcpftr_delete_rule_to_k(__func__, __LINE__, rule, result, DHCPFTR_OP_STK_DEL_RULE);
 }
 
 /*
  * Tells the kernel filter to enable (DHCPFTR_OP_ADD_PORTS) or disable (the other codes) screening on
- * ports. Result: 0, -30 or the kernel filter's answer. func names the commit in the log.
+ * ports. Result: 0, -30 or the kernel filter's answer. Log lines are written as by func at line: the commit
+ * and the line of its call.
  */
-static void _dhcpftr_ports_to_k(const char *func, PORTLIST_T *ports, int32_t *result, uint32_t op)
+static void _dhcpftr_ports_to_k(const char *func, int line, PORTLIST_T *ports, int32_t *result, uint32_t op)
 {
     DHCPFTR_U_PORTS_MSG_T msg;
     int enable = op == DHCPFTR_OP_ADD_PORTS;
 
     if (enable) {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Add enabled portlist to kernel\n", func,
-                 __LINE__);
-        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]:Portlist to be enabled: ", func, __LINE__);
+                 line);
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]:Portlist to be enabled: ", func, line);
     } else {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Remove enabled portlist to kernel\n", func,
-                 __LINE__);
-        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]:Ports to be removed: ", func, __LINE__);
+                 line);
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]:Ports to be removed: ", func, line);
     }
     dhcpftr_print_ports_u(ports);
     _dhcpftr_log_ports_end();
 
     memset(&msg, 0, sizeof(msg));
     _dhcpftr_pack_set_ports_entry(&msg, ports, op);
-    if (!_dhcpftr_exchange(func, op, DHCPFTR_U_PORTS_MSG, &msg, sizeof(msg), result) || *result == 0)
+    if (!_dhcpftr_exchange(func, line, op, DHCPFTR_U_PORTS_MSG, &msg, sizeof(msg), 0, result) || *result == 0)
         return;
     if (enable)
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: set ports to kernel failed, ret %d\n",
-                 func, __LINE__, *result);
+                 func, line, *result);
     else
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: del ports to kernel failed\n", func,
-                 __LINE__);
+                 line);
 }
 
 void Dhcpftr_DB_Update_Ports_to_K(PORTLIST_T *ports, int32_t *result)
 {
-    _dhcpftr_ports_to_k(__func__, ports, result, DHCPFTR_OP_ADD_PORTS);
+    _dhcpftr_ports_to_k(__func__, __LINE__, ports, result, DHCPFTR_OP_ADD_PORTS);
 }
 
 void Dhcpftr_DB_Delete_Ports_to_K(PORTLIST_T *ports, int32_t *result)
 {
-    _dhcpftr_ports_to_k(__func__, ports, result, DHCPFTR_OP_DEL_PORTS);
+    _dhcpftr_ports_to_k(__func__, __LINE__, ports, result, DHCPFTR_OP_DEL_PORTS);
 }
 
 /* The stacking variant of the disable: identical but for its operation code. */
 void Dhcpftr_Stk_DB_Delete_Ports_to_K(PORTLIST_T *ports, int32_t *result)
 {
-    _dhcpftr_ports_to_k(__func__, ports, result, DHCPFTR_OP_STK_DEL_PORTS);
+    _dhcpftr_ports_to_k(__func__, __LINE__, ports, result, DHCPFTR_OP_STK_DEL_PORTS);
 }
 
 /*
@@ -244,7 +247,8 @@ void Dhcpftr_DB_Set_Trap_to_K(uint32_t state)
     _dhcpftr_pack_set_value_entry(&msg, state, DHCPFTR_OP_SET_TRAP);
     qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Set trap/syslog state %d\n", __func__,
              __LINE__, state);
-    if (!_dhcpftr_exchange(__func__, DHCPFTR_OP_SET_TRAP, DHCPFTR_U_VALUE_MSG, &msg, sizeof(msg), &ret))
+    if (!_dhcpftr_exchange(__func__, __LINE__, DHCPFTR_OP_SET_TRAP, DHCPFTR_U_VALUE_MSG, &msg, sizeof(msg), 0,
+                           &ret))
         return;
     if (ret != 0) {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: Disable trap/log to kernel failed\n",
@@ -277,7 +281,8 @@ void Dhcpftr_DB_Set_Trap_duration_to_K(uint32_t minutes)
     _dhcpftr_pack_set_duration_entry(&msg, minutes, DHCPFTR_OP_SET_DURATION);
     qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Set trap/syslog duration %d\n", __func__,
              __LINE__, minutes);
-    if (!_dhcpftr_exchange(__func__, DHCPFTR_OP_SET_DURATION, DHCPFTR_U_VALUE_MSG, &msg, sizeof(msg), &ret))
+    if (!_dhcpftr_exchange(__func__, __LINE__, DHCPFTR_OP_SET_DURATION, DHCPFTR_U_VALUE_MSG, &msg, sizeof(msg), 0,
+                           &ret))
         return;
     if (ret != 0) {
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,

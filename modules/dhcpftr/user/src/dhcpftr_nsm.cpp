@@ -154,9 +154,9 @@ int dhcpftr_nsm_vr_if_del(struct interface *ifp)
 
 /*
  * Sends the aggregate's enabling (lport agg) to the kernel filter again when it is enabled; a failure is
- * logged under the caller's name. The enabled-port list is not changed either way.
+ * logged as by caller at line. The enabled-port list is not changed either way.
  */
-static void _dhcpftr_resend_agg_enabling(const char *caller, uint32_t agg, const char *agg_name)
+static void _dhcpftr_resend_agg_enabling(const char *caller, int line, uint32_t agg, const char *agg_name)
 {
     PORTLIST_T ports;
     int32_t result = 0;
@@ -167,14 +167,14 @@ static void _dhcpftr_resend_agg_enabling(const char *caller, uint32_t agg, const
     Dhcpftr_DB_Update_Ports_to_K(&ports, &result);
     if (result != DHCPFTR_RET_OK)
         qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
-                 "%s [%d]: Update enabled portlist for %s failed, status code %d\n", caller, __LINE__, agg_name,
+                 "%s [%d]: Update enabled portlist for %s failed, status code %d\n", caller, line, agg_name,
                  result);
 }
 
-/* Sends the aggregate's port (lport agg) of one rule to the kernel filter again and logs the result under
- * the caller's name. */
-static void _dhcpftr_resend_agg_rule(const char *caller, DHCPFTR_PERMIT_RULE_ENTRY_T *rule, uint32_t agg,
-                                     const char *agg_name)
+/* Sends the aggregate's port (lport agg) of one rule to the kernel filter again and logs the result as by
+ * caller at line. */
+static void _dhcpftr_resend_agg_rule(const char *caller, int line, DHCPFTR_PERMIT_RULE_ENTRY_T *rule,
+                                     uint32_t agg, const char *agg_name)
 {
     DHCPFTR_PERMIT_RULE_ENTRY_T entry;
     int32_t result = 0;
@@ -182,7 +182,7 @@ static void _dhcpftr_resend_agg_rule(const char *caller, DHCPFTR_PERMIT_RULE_ENT
     _dhcpftr_work_entry(&entry, rule->server_ip, rule->client_mac, agg);
     Dhcpftr_DB_Update_Rule(&entry, &result);
     qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0,
-             "%s [%d]: Update %s for key {%r,%02X:%02X:%02X:%02X:%02X:%02X}, ret %d\n", caller, __LINE__, agg_name,
+             "%s [%d]: Update %s for key {%r,%02X:%02X:%02X:%02X:%02X:%02X}, ret %d\n", caller, line, agg_name,
              &entry.server_ip, DHCPFTR_MAC_ARGS(entry.client_mac), result);
 }
 
@@ -217,7 +217,7 @@ int Dhcpftr_Nsm_Recv_Cfg_LACP_Group_Member_Add(uint32_t member_ifindex, char *ag
                      "%s [%d]: Remove enabled portlist for %s failed, status code %d\n", __func__, __LINE__,
                      agg_name, result);
     }
-    _dhcpftr_resend_agg_enabling(__func__, agg, agg_name);
+    _dhcpftr_resend_agg_enabling(__func__, __LINE__, agg, agg_name);
 
     if (Dhcpftr_DB_is_empty())
         return 0;
@@ -234,7 +234,7 @@ int Dhcpftr_Nsm_Recv_Cfg_LACP_Group_Member_Add(uint32_t member_ifindex, char *ag
                      __LINE__, (int)member_ifindex, &entry.server_ip, DHCPFTR_MAC_ARGS(entry.client_mac), result);
         }
         if (holds_agg)
-            _dhcpftr_resend_agg_rule(__func__, rule, agg, agg_name);
+            _dhcpftr_resend_agg_rule(__func__, __LINE__, rule, agg, agg_name);
     }
     return 0;
 }
@@ -251,12 +251,12 @@ int Dhcpftr_Nsm_Recv_Cfg_LACP_Group_Member_Del(uint32_t member_ifindex, char *ag
     (void)member_ifindex;
     (void)info;
     agg = if_ifindex_to_st_lport(if_utl_ifname_to_ifindex(agg_name));
-    _dhcpftr_resend_agg_enabling(__func__, agg, agg_name);
+    _dhcpftr_resend_agg_enabling(__func__, __LINE__, agg, agg_name);
     if (Dhcpftr_DB_is_empty())
         return 0;
     for (rule = Dhcpftr_DB_Get_First_Rule(); rule != 0; rule = Dhcpftr_DB_Get_Next_Rule(rule)) {
         if (PORTLIST_chk_port_exist(&rule->portlist, agg))
-            _dhcpftr_resend_agg_rule(__func__, rule, agg, agg_name);
+            _dhcpftr_resend_agg_rule(__func__, __LINE__, rule, agg, agg_name);
     }
     return 0;
 }

@@ -304,9 +304,9 @@ int dhcp_screening_snmp_global_show(struct cli *cli, int argc, char **argv)
 
 /*
  * Checks that every port of a port list is a port or trunk interface that exists in the global interface
- * table of cli. Returns 1, or 0 after logging, as written by func, the first port that is not.
+ * table of cli. Returns 1, or 0 after logging, as written by func at line, the first port that is not.
  */
-static int _dhcpftr_snmp_ports_exist(const char *func, struct cli *cli, PORTLIST_T *ports)
+static int _dhcpftr_snmp_ports_exist(const char *func, int line, struct cli *cli, PORTLIST_T *ports)
 {
     char name[IF_NAME_BUF];
     uint32_t lport;
@@ -319,13 +319,13 @@ static int _dhcpftr_snmp_ports_exist(const char *func, struct cli *cli, PORTLIST
         ifindex = if_st_lport_to_ifindex(lport);
         if (ifindex < IF_PHY_IFINDEX_MIN || ifindex > IF_TRUNK_IFINDEX_MAX) {
             qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: interface %d is not supported\n", func,
-                     __LINE__, ifindex);
+                     line, ifindex);
             return 0;
         }
         if (ifg_lookup_by_index(cli->gctx->ift, ifindex) == 0) {
             if_utl_ifindex_to_ifname(ifindex, name);
             qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: interface %s is not existed\n", func,
-                     __LINE__, name);
+                     line, name);
             return 0;
         }
     }
@@ -352,11 +352,6 @@ int dhcpftr_snmp_cfg_permit_rule(struct cli *cli, int argc, char **argv)
     entry.server_ip = inet_addr(argv[0]);
     if (!dhcpftr_cli_scan_mac(cli, argv[1], entry.client_mac))
         return 1;
-    if (entry.server_ip == 0) {
-        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Invalid server ip %r\n", __func__, __LINE__,
-                 &entry.server_ip);
-        return 1;
-    }
     if (strcmp(argv[argc - 1], DHCPFTR_SNMP_ACTION_WRITE) == 0 && Dhcpftr_DB_Get_Rule(&entry) == 0)
         return 0;
     for (i = 0; i <= argc - 1 - DHCPFTR_SNMP_RULE_NON_WORD_ARGS && i < PORTLIST_WORDS; i++) {
@@ -366,12 +361,19 @@ int dhcpftr_snmp_cfg_permit_rule(struct cli *cli, int argc, char **argv)
             return 1;
         }
     }
-    if (!_dhcpftr_snmp_ports_exist(__func__, cli, &ports))
+    if (!_dhcpftr_snmp_ports_exist(__func__, __LINE__, cli, &ports))
         return 1;
-    if (PORTLIST_chk_empty(&ports) && Dhcpftr_DB_Get_Rule(&entry) == 0) {
-        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Insert rule portlist is empty\n", __func__,
-                 __LINE__);
-        return 1;
+    if (Dhcpftr_DB_Get_Rule(&entry) == 0) {
+        if (entry.server_ip == 0) {
+            qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Invalid server ip %r\n", __func__,
+                     __LINE__, &entry.server_ip);
+            return 1;
+        }
+        if (PORTLIST_chk_empty(&ports)) {
+            qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_DEBUG, 0, "%s [%d]: Insert rule portlist is empty\n",
+                     __func__, __LINE__);
+            return 1;
+        }
     }
     PORTLIST_copy(&entry.portlist, &ports);
     Dhcpftr_DB_Update_Rule(&entry, &result);

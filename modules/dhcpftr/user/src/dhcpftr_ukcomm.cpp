@@ -7,9 +7,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "dhcpftr_defs.h"
@@ -19,8 +18,10 @@
 
 /* One poll of the wait. */
 #define DHCPFTR_POLL_USEC 100000
-/* How long the wait looks for the answer before it sleeps. */
+/* How long the wait looks for the answer before it sleeps; its first nap, and its longest. */
 #define DHCPFTR_SPIN_USEC 50
+#define DHCPFTR_NAP_FIRST_USEC 20
+#define DHCPFTR_NAP_MAX_USEC 2000
 #define DHCPFTR_DEFAULT_WAIT_MAX_POLLS 100
 
 std::atomic<uint32_t> dhcpftr_syn_flag(0);
@@ -28,12 +29,9 @@ int32_t dhcpftr_k_ret_value = 0;
 uint32_t dhcpftr_wait_max_polls = DHCPFTR_DEFAULT_WAIT_MAX_POLLS;
 int dhcpftr_wait_fixed_poll = 0;
 
-/* The waiter sleeps on dhcpftr_answer_cond; the handler takes dhcpftr_answer_lock to record an answer, so
- * that a waiter giving up and an answer arriving at the same moment are decided one after the other. */
-static std::mutex dhcpftr_answer_lock;
-static std::condition_variable dhcpftr_answer_cond;
-/* Per operation code: waits given up whose answer has not arrived yet. */
-static uint32_t dhcpftr_abandoned_waits[DHCPFTR_OP_NUM];
+/* Bit n: a wait for code n was given up and its answer has not been taken since. Only the commit's
+ * context reads and writes it. */
+static uint32_t dhcpftr_late_ops = 0;
 
 /* Fills a rule message with op, the entry's port list and its key. */
 void _dhcpftr_pack_set_rule_entry(DHCPFTR_U_RULE_MSG_T *msg, DHCPFTR_PERMIT_RULE_ENTRY_T *entry, uint32_t op)
@@ -115,8 +113,8 @@ int Dhcpftr_ukcomm_reg(void)
 
 /*
  * Answer handler, called by the channel on its receive context. Answers with another message number, no
- * body or an operation code above 7 are ignored. An answer for a code whose wait was given up is dropped;
- * any other is recorded (result first, then its bit) and wakes the waiter. Returns 0.
+ * body or an operation code above 7 are ignored. Any other is recorded: its result first, then the bit of
+ * its code, which the waiter sees at its next look. Never blocks. Returns 0.
  */
 int Dhcpftr_U_value_msg_process(uint32_t msg_num, void *body, uint32_t length)
 {
@@ -130,93 +128,88 @@ int Dhcpftr_U_value_msg_process(uint32_t msg_num, void *body, uint32_t length)
         return 0;
     qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_ERROR, 0, "%s [%d]: rx response from kernel for %d\n", __func__,
              __LINE__, answer.op);
-    std::lock_guard<std::mutex> guard(dhcpftr_answer_lock);
-    if (dhcpftr_abandoned_waits[answer.op] > 0) {
-        dhcpftr_abandoned_waits[answer.op]--;
-        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,
-                 "%s [%d]: late response from kernel for %d dropped, ret %d\n", __func__, __LINE__, answer.op,
-                 answer.ret);
-        dhcpftr_answer_cond.notify_all();
-        return 0;
-    }
     _dhcpftr_set_ret_value(answer.ret);
     _dhcpftr_set_syn_flag(answer.op);
-    dhcpftr_answer_cond.notify_all();
     return 0;
 }
 
 /*
- * Looks for the answer for op for DHCPFTR_SPIN_USEC before the waiter sleeps: the kernel filter usually
- * answers within microseconds, and a sleep and a wake-up cost more than that.
+ * Returns once the answer for op has arrived or deadline has passed. It looks for the answer without
+ * sleeping for DHCPFTR_SPIN_USEC first, since the kernel filter usually answers within microseconds and a
+ * sleep costs more than that; then it sleeps in naps that double up to DHCPFTR_NAP_MAX_USEC, so that a
+ * long wait costs little CPU and an answer is still seen within milliseconds of its arrival.
  */
-static void _dhcpftr_spin_for_answer(uint32_t op)
+static void _dhcpftr_nap_for_answer(uint32_t op, std::chrono::steady_clock::time_point deadline)
 {
-    std::chrono::steady_clock::time_point until =
-        std::chrono::steady_clock::now() + std::chrono::microseconds(DHCPFTR_SPIN_USEC);
+    std::chrono::steady_clock::time_point spin_end =
+        std::min(deadline, std::chrono::steady_clock::now() + std::chrono::microseconds(DHCPFTR_SPIN_USEC));
+    int64_t nap = DHCPFTR_NAP_FIRST_USEC;
+    int64_t left;
 
-    while (!_dhcpftr_check_syn_flag(op) && std::chrono::steady_clock::now() < until)
+    while (!_dhcpftr_check_syn_flag(op) && std::chrono::steady_clock::now() < spin_end)
         std::this_thread::yield();
+    while (!_dhcpftr_check_syn_flag(op)) {
+        left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now())
+                   .count();
+        if (left <= 0)
+            return;
+        usleep((useconds_t)std::min(nap, left));
+        nap = std::min<int64_t>(nap * 2, DHCPFTR_NAP_MAX_USEC);
+    }
 }
 
 /*
  * Waits until the answer for op has arrived and returns its result, consuming the answer. Writes one
  * time-out line for every poll of 100 ms without the answer; after dhcpftr_wait_max_polls polls it gives
- * up and returns DHCPFTR_RET_TIMEOUT, and the answer for op that arrives later is dropped.
+ * up and returns DHCPFTR_RET_TIMEOUT, and the answer of op is due from then on (_dhcpftr_late_answer_due).
  */
 int _dhcpftr_wait_for_event(uint32_t op)
 {
+    std::chrono::steady_clock::time_point poll_end = std::chrono::steady_clock::now();
     uint32_t polls = 0;
-    int32_t ret;
 
     for (;;) {
-        {
-            std::unique_lock<std::mutex> guard(dhcpftr_answer_lock);
-            if (_dhcpftr_check_syn_flag(op)) {
-                _dhcpftr_clear_syn_flag(op);
-                ret = _dhcpftr_get_ret_value();
-                return ret;
-            }
-            if (polls >= dhcpftr_wait_max_polls) {
-                dhcpftr_abandoned_waits[op]++;
-                qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,
-                         "%s [%d]: no response from kernel for %d after %d polls, given up\n", __func__, __LINE__,
-                         op, polls);
-                return DHCPFTR_RET_TIMEOUT;
-            }
-            qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: time out %d times\n", __func__,
-                     __LINE__, polls);
-            if (!dhcpftr_wait_fixed_poll) {
-                guard.unlock();
-                _dhcpftr_spin_for_answer(op);
-                guard.lock();
-                dhcpftr_answer_cond.wait_for(guard, std::chrono::microseconds(DHCPFTR_POLL_USEC),
-                                             [op] { return _dhcpftr_check_syn_flag(op) != 0; });
-            }
+        if (_dhcpftr_check_syn_flag(op)) {
+            _dhcpftr_clear_syn_flag(op);
+            return _dhcpftr_get_ret_value();
         }
-        if (dhcpftr_wait_fixed_poll)
+        if (polls >= dhcpftr_wait_max_polls) {
+            dhcpftr_late_ops |= 1u << op;
+            qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,
+                     "%s [%d]: no response from kernel for %d after %d polls, given up\n", __func__, __LINE__, op,
+                     polls);
+            return DHCPFTR_RET_TIMEOUT;
+        }
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: time out %d times\n", __func__, __LINE__,
+                 polls);
+        if (dhcpftr_wait_fixed_poll) {
             usleep(DHCPFTR_POLL_USEC);
+        } else {
+            poll_end += std::chrono::microseconds(DHCPFTR_POLL_USEC);
+            _dhcpftr_nap_for_answer(op, poll_end);
+        }
         polls++;
     }
 }
 
 /*
- * Before a new request with op is sent: when a wait for op was given up and its answer has not arrived,
- * waits for that late answer (which the handler drops) for as long as a wait lasts, so that it cannot be
- * taken for the new request's answer. An answer that does not come by then is taken as lost.
+ * Before a request with op is sent. An answer that comes after its wait was given up carries nothing that
+ * tells it from the answer of a later request with the same code, so no request with op is sent until it
+ * has come. Returns 1 while it is still due (after logging it; the request must not be sent), 0 otherwise,
+ * after consuming the late answer when it has come since.
  */
-void _dhcpftr_wait_late_answer(uint32_t op)
+int _dhcpftr_late_answer_due(uint32_t op)
 {
-    std::unique_lock<std::mutex> guard(dhcpftr_answer_lock);
-
-    if (dhcpftr_abandoned_waits[op] == 0)
-        return;
-    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: wait for late response from kernel for %d\n",
-             __func__, __LINE__, op);
-    if (!dhcpftr_answer_cond.wait_for(guard, std::chrono::microseconds((uint64_t)DHCPFTR_POLL_USEC *
-                                                                      dhcpftr_wait_max_polls),
-                                      [op] { return dhcpftr_abandoned_waits[op] == 0; })) {
-        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: late response from kernel for %d lost\n",
-                 __func__, __LINE__, op);
-        dhcpftr_abandoned_waits[op] = 0;
+    if ((dhcpftr_late_ops & (1u << op)) == 0)
+        return 0;
+    if (!_dhcpftr_check_syn_flag(op)) {
+        qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0,
+                 "%s [%d]: late response from kernel for %d still due, request not sent\n", __func__, __LINE__, op);
+        return 1;
     }
+    _dhcpftr_clear_syn_flag(op);
+    dhcpftr_late_ops &= ~(1u << op);
+    qvprintf(DHCPFTR_LOG_MODULE, 0, QVLOG_LEVEL_WARNING, 0, "%s [%d]: late response from kernel for %d dropped\n",
+             __func__, __LINE__, op);
+    return 0;
 }
