@@ -18,10 +18,10 @@
 
 /* One poll of the wait. */
 #define DHCPFTR_POLL_USEC 100000
-/* How long the wait looks for the answer before it sleeps; its first nap, and its longest. */
+/* How long the wait looks for the answer before it sleeps; its shortest nap, and its longest. */
 #define DHCPFTR_SPIN_USEC 50
-#define DHCPFTR_NAP_FIRST_USEC 20
-#define DHCPFTR_NAP_MAX_USEC 2000
+#define DHCPFTR_NAP_MIN_USEC 20
+#define DHCPFTR_NAP_MAX_USEC 10000
 #define DHCPFTR_DEFAULT_WAIT_MAX_POLLS 100
 
 std::atomic<uint32_t> dhcpftr_syn_flag(0);
@@ -134,27 +134,31 @@ int Dhcpftr_U_value_msg_process(uint32_t msg_num, void *body, uint32_t length)
 }
 
 /*
- * Returns once the answer for op has arrived or deadline has passed. It looks for the answer without
- * sleeping for DHCPFTR_SPIN_USEC first, since the kernel filter usually answers within microseconds and a
- * sleep costs more than that; then it sleeps in naps that double up to DHCPFTR_NAP_MAX_USEC, so that a
- * long wait costs little CPU and an answer is still seen within milliseconds of its arrival.
+ * Returns once the answer for op has arrived or deadline has passed; start is when the wait began. It looks
+ * for the answer without sleeping for DHCPFTR_SPIN_USEC first, since the kernel filter usually answers
+ * within microseconds and a sleep costs more than that. Then it sleeps in naps of an eighth of the time
+ * waited so far (at least DHCPFTR_NAP_MIN_USEC, at most DHCPFTR_NAP_MAX_USEC): an answer is seen at most
+ * an eighth later than it came, and a wait of ten seconds wakes about a thousand times.
  */
-static void _dhcpftr_nap_for_answer(uint32_t op, std::chrono::steady_clock::time_point deadline)
+static void _dhcpftr_nap_for_answer(uint32_t op, std::chrono::steady_clock::time_point start,
+                                    std::chrono::steady_clock::time_point deadline)
 {
+    std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point spin_end =
-        std::min(deadline, std::chrono::steady_clock::now() + std::chrono::microseconds(DHCPFTR_SPIN_USEC));
-    int64_t nap = DHCPFTR_NAP_FIRST_USEC;
+        std::min(deadline, now + std::chrono::microseconds(DHCPFTR_SPIN_USEC));
+    int64_t waited;
     int64_t left;
 
     while (!_dhcpftr_check_syn_flag(op) && std::chrono::steady_clock::now() < spin_end)
         std::this_thread::yield();
     while (!_dhcpftr_check_syn_flag(op)) {
-        left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now())
-                   .count();
+        now = std::chrono::steady_clock::now();
+        left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
         if (left <= 0)
             return;
-        usleep((useconds_t)std::min(nap, left));
-        nap = std::min<int64_t>(nap * 2, DHCPFTR_NAP_MAX_USEC);
+        waited = std::chrono::duration_cast<std::chrono::microseconds>(now - start).count();
+        usleep((useconds_t)std::min(left, std::clamp<int64_t>(waited / 8, DHCPFTR_NAP_MIN_USEC,
+                                                               DHCPFTR_NAP_MAX_USEC)));
     }
 }
 
@@ -165,7 +169,8 @@ static void _dhcpftr_nap_for_answer(uint32_t op, std::chrono::steady_clock::time
  */
 int _dhcpftr_wait_for_event(uint32_t op)
 {
-    std::chrono::steady_clock::time_point poll_end = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point poll_end = start;
     uint32_t polls = 0;
 
     for (;;) {
@@ -186,7 +191,7 @@ int _dhcpftr_wait_for_event(uint32_t op)
             usleep(DHCPFTR_POLL_USEC);
         } else {
             poll_end += std::chrono::microseconds(DHCPFTR_POLL_USEC);
-            _dhcpftr_nap_for_answer(op, poll_end);
+            _dhcpftr_nap_for_answer(op, start, poll_end);
         }
         polls++;
     }
