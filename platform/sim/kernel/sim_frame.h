@@ -1,10 +1,5 @@
-// What one Ethernet frame is to the screening filter: the parse of the headers that DHCP server screening
-// looks at, from the bytes of the frame only.
-//
-// A DHCP server packet is an IPv4 UDP datagram from source port 67 whose BOOTP op is 2 (BOOTREPLY), in an
-// Ethernet II frame with up to two VLAN tags (0x8100 or 0x88A8). Every other frame is `other` and passes
-// untouched. A frame that may be a server packet but is cut short before the filter can tell (the UDP header,
-// the BOOTP op or the client hardware address missing) is `malformed`: the filter fails closed on it.
+// What one Ethernet frame is to the screening filter: the classifier's parse (datapath/classifier.h, which
+// says which frames are server packets, malformed or other), for the host's C++ callers.
 #pragma once
 
 #include <array>

@@ -2,11 +2,14 @@
 // thread publishes after every change it accepts, and the classification of frames against it.
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
+#include "datapath/classifier.h"
 #include "if_table.h"
 #include "kernel/screen.h"
 #include "kernel/sim_traffic.h"
@@ -47,42 +50,37 @@ PathCounters &path_counters() {
     return c;
 }
 
-// One rule of a server in the snapshot.
+// A rule as classification reads it: its ports, its key, and its hit counter.
 struct Permit {
-    std::array<uint8_t, 6> client{};
-    bool all_clients = false;
-    PORTLIST_T ports{};
+    dp_rule rule{};
     RuleKey key;
     std::atomic<uint64_t> *hits = nullptr;
 };
 
-// The tables as classification reads them: the rules of each server in one run of `permits` (found by an
-// open-addressing hash of the server address), the clients' own rules before the rule for all clients.
+// The classifier's rule key as one hashable value.
+struct PermitKey {
+    dp_rule_key key;
+    bool operator==(const PermitKey &other) const { return std::memcmp(&key, &other.key, sizeof key) == 0; }
+};
+struct PermitKeyHash {
+    std::size_t operator()(const PermitKey &k) const {
+        uint64_t h = 0xCBF29CE484222325u;
+        for (std::size_t i = 0; i < 10; ++i)
+            h = (h ^ reinterpret_cast<const uint8_t *>(&k.key)[i]) * 0x100000001B3u;
+        return static_cast<std::size_t>(h);
+    }
+};
+
+// The tables as classification reads them.
 struct Screen {
     PORTLIST_T enabled{};
     bool trap = false;
-    std::chrono::nanoseconds suppress{std::chrono::minutes(10)};
+    uint32_t suppress_minutes = 10;
+    std::unordered_map<PermitKey, Permit, PermitKeyHash> permits;
 
-    struct Slot {
-        uint32_t server = 0;
-        uint32_t first = 0;
-        uint32_t count = 0;  // 0: empty slot
-    };
-    std::vector<Slot> slots;  // a power of two, at least twice the servers
-    std::vector<Permit> permits;
-
-    static uint32_t hash(uint32_t server) { return (server * 0x9E3779B1u) >> 7; }
-
-    // The permits of a server: a pointer to the first and their number.
-    std::pair<const Permit *, uint32_t> of(uint32_t server) const {
-        const std::size_t mask = slots.size() - 1;
-        for (std::size_t i = hash(server) & mask;; i = (i + 1) & mask) {
-            const Slot &slot = slots[i];
-            if (slot.count == 0)
-                return {nullptr, 0};
-            if (slot.server == server)
-                return {&permits[slot.first], slot.count};
-        }
+    const Permit *find(const dp_rule_key &key) const {
+        auto it = permits.find(PermitKey{key});
+        return it == permits.end() ? nullptr : &it->second;
     }
 };
 
@@ -93,11 +91,7 @@ struct Published {
     std::atomic<uint64_t> version{0};
     std::atomic<bool> in_use{false};  // a snapshot was asked for: every change is published from now on
 
-    static std::shared_ptr<const Screen> empty_screen() {
-        auto screen = std::make_shared<Screen>();
-        screen->slots.resize(8);
-        return screen;
-    }
+    static std::shared_ptr<const Screen> empty_screen() { return std::make_shared<Screen>(); }
 };
 
 Published &published() {
@@ -126,11 +120,6 @@ bool holds(const PORTLIST_T &ports, uint32_t lport) {
     return lport >= 1 && lport <= kPorts && (ports.word[PORTLIST_WORD_OF(lport)] & PORTLIST_MASK_OF(lport)) != 0;
 }
 
-uint32_t server_of(const RuleKey &key) {
-    return static_cast<uint32_t>(key.server[0]) << 24 | static_cast<uint32_t>(key.server[1]) << 16 |
-           static_cast<uint32_t>(key.server[2]) << 8 | key.server[3];
-}
-
 // ---- Illegal-server reports
 
 struct Reports {
@@ -151,25 +140,33 @@ std::string ifname_of(uint32_t lport) {
     return name;
 }
 
+// What classification of one frame reads and counts into: the snapshot, the clock of the frame, and whether
+// it counts at all.
+struct Context {
+    const Screen &screen;
+    std::chrono::nanoseconds now;
+};
+
 // Reports a dropped server packet unless the same server was reported on the interface within the
-// suppress duration before now. A time before the last report (another capture's clock) reports again.
-void report(const Screen &screen, const Decision &decision, std::chrono::nanoseconds now) {
+// suppress duration before now.
+void report(const Context &context, const dp_verdict &verdict) {
     Reports &r = reports();
     std::function<void(const Report &)> hook;
     {
         std::lock_guard lock(r.mutex);
-        auto [it, first] = r.last.try_emplace({decision.info.server, decision.interface}, now);
-        if (!first) {
-            if (now >= it->second && now - it->second < screen.suppress) {
-                path_counters().reports_suppressed.fetch_add(1, std::memory_order_relaxed);
-                return;
-            }
-            it->second = now;
+        const uint64_t now = static_cast<uint64_t>(context.now.count());
+        auto [it, first] = r.last.try_emplace({verdict.info.server, verdict.iface}, context.now);
+        if (!dp_report_due(first ? 0 : 1, static_cast<uint64_t>(it->second.count()), now,
+                           context.screen.suppress_minutes)) {
+            path_counters().reports_suppressed.fetch_add(1, std::memory_order_relaxed);
+            return;
         }
+        it->second = context.now;
         hook = r.hook;
     }
     path_counters().reports_sent.fetch_add(1, std::memory_order_relaxed);
-    Report report{decision.info.server, decision.interface, ifname_of(decision.interface), decision.info.client};
+    Report report{verdict.info.server, verdict.iface, ifname_of(verdict.iface), {}};
+    std::copy_n(verdict.info.client, report.client.size(), report.client.begin());
     const uint32_t s = report.server;
     const auto &c = report.client;
     qvprintf(kLogModule, 0, QVLOG_LEVEL_WARNING, QVLOG_FLAG_NEW_LINE,
@@ -180,6 +177,42 @@ void report(const Screen &screen, const Decision &decision, std::chrono::nanosec
 }
 
 }  // namespace
+}  // namespace sim::kernel
+
+// The classifier's lookups and accounting over the host's snapshot.
+using DpContext = const sim::kernel::Context *;
+#define DP_TABLES DpContext
+
+static dp_u32 dp_trunk_of(DpContext, dp_u32 lport) {
+    return lport >= 1 && lport <= DP_PORTS ? sim::kernel::trunk_table()[lport].load(std::memory_order_relaxed) : 0;
+}
+
+static int dp_screened(DpContext context, dp_u32 iface) { return sim::kernel::holds(context->screen.enabled, iface); }
+
+static const dp_rule *dp_rule_of(DpContext context, const dp_rule_key *key) {
+    const sim::kernel::Permit *permit = context->screen.find(*key);
+    return permit == nullptr ? nullptr : &permit->rule;
+}
+
+static void dp_count(DpContext, dp_u32 iface, int counter) {
+    sim::kernel::PathCounters::Interface &counted = sim::kernel::path_counters().interfaces[iface];
+    (counter == DP_FORWARDED ? counted.forwarded : counter == DP_DROPPED ? counted.dropped : counted.malformed)
+        .fetch_add(1, std::memory_order_relaxed);
+}
+
+static void dp_hit(DpContext context, const dp_rule_key *key) {
+    if (const sim::kernel::Permit *permit = context->screen.find(*key))
+        permit->hits->fetch_add(1, std::memory_order_relaxed);
+}
+
+static void dp_report(DpContext context, const dp_verdict *verdict) {
+    if (context->screen.trap)
+        sim::kernel::report(*context, *verdict);
+}
+
+#include "datapath/classifier.h"
+
+namespace sim::kernel {
 
 void tables_changed(const Tables &tables) {
     if (published().in_use.load(std::memory_order_acquire))
@@ -191,37 +224,16 @@ void publish_screen(const Tables &tables) {
     auto screen = std::make_shared<Screen>();
     screen->enabled = tables.enabled;
     screen->trap = tables.trap != 0;
-    screen->suppress = std::chrono::minutes(tables.duration);
-    std::size_t servers = 0;
-    for (auto it = tables.rules.begin(); it != tables.rules.end(); ++it)
-        if (it == tables.rules.begin() || std::prev(it)->first.server != it->first.server)
-            ++servers;
-    std::size_t size = 8;
-    while (size < 2 * servers)
-        size *= 2;
-    screen->slots.resize(size);
-    // The map is in key order: the rules of one server are together, the one for all clients (MAC zero)
-    // first. Each run is stored with the clients' own rules first, so the most specific rule wins.
-    for (auto it = tables.rules.begin(); it != tables.rules.end();) {
-        const uint32_t server = server_of(it->first);
-        const auto first = static_cast<uint32_t>(screen->permits.size());
-        std::optional<Permit> all;
-        for (; it != tables.rules.end() && server_of(it->first) == server; ++it) {
-            Permit permit{it->first.mac, false, it->second, it->first, path_counters().hits_of(it->first)};
-            permit.all_clients =
-                std::all_of(it->first.mac.begin(), it->first.mac.end(), [](uint8_t b) { return b == 0; });
-            if (permit.all_clients)
-                all = permit;
-            else
-                screen->permits.push_back(permit);
-        }
-        if (all)
-            screen->permits.push_back(*all);
-        const std::size_t mask = size - 1;
-        std::size_t i = Screen::hash(server) & mask;
-        while (screen->slots[i].count != 0)
-            i = (i + 1) & mask;
-        screen->slots[i] = {server, first, static_cast<uint32_t>(screen->permits.size()) - first};
+    screen->suppress_minutes = tables.duration;
+    for (const auto &[key, ports] : tables.rules) {
+        Permit permit;
+        std::memcpy(permit.rule.ports, ports.word, sizeof permit.rule.ports);
+        permit.key = key;
+        permit.hits = path_counters().hits_of(key);
+        PermitKey k{};
+        std::copy(key.server.begin(), key.server.end(), k.key.server);
+        std::copy(key.mac.begin(), key.mac.end(), k.key.client);
+        screen->permits.emplace(k, permit);
     }
     published().screen.store(std::move(screen), std::memory_order_release);
     published().version.fetch_add(1, std::memory_order_release);
@@ -229,42 +241,29 @@ void publish_screen(const Tables &tables) {
 
 Decision classify(uint32_t lport, std::span<const uint8_t> frame, std::chrono::nanoseconds now,
                   Accounting accounting) {
-    Decision decision;
-    decision.info = inspect(frame.data(), frame.size());
-    const uint32_t trunk = lport <= kPorts ? trunk_table()[lport].load(std::memory_order_relaxed) : 0;
-    decision.interface = trunk != 0 ? trunk : lport;
-    if (decision.info.kind == FrameKind::other)
-        return decision;
     if (!published().in_use.load(std::memory_order_acquire))
         publish_current_tables();
-    const Screen &screen = current_screen();
-    decision.screened = holds(screen.enabled, decision.interface);
-    if (!decision.screened)
-        return decision;
-    const Permit *permit = nullptr;
-    if (decision.info.kind == FrameKind::server) {
-        auto [first, count] = screen.of(decision.info.server);
-        for (uint32_t i = 0; i < count && permit == nullptr; ++i)
-            if ((first[i].all_clients || first[i].client == decision.info.client) &&
-                holds(first[i].ports, decision.interface))
-                permit = &first[i];
+    const Context context{current_screen(), now};
+    dp_verdict verdict;
+    dp_classify(&context, lport, frame.data(), static_cast<dp_u32>(std::min<std::size_t>(frame.size(), UINT32_MAX)),
+                0, &verdict);
+    if (accounting == Accounting::counted)
+        dp_account(&context, &verdict);
+    Decision decision;
+    decision.info.kind = verdict.info.kind == DP_SERVER           ? FrameKind::server
+                         : verdict.info.kind == DP_MALFORMED_FRAME ? FrameKind::malformed
+                                                                   : FrameKind::other;
+    decision.info.server = verdict.info.server;
+    std::copy_n(verdict.info.client, decision.info.client.size(), decision.info.client.begin());
+    decision.interface = verdict.iface;
+    decision.screened = verdict.screened != 0;
+    decision.forwarded = verdict.forwarded != 0;
+    if (verdict.has_rule) {
+        RuleKey key;
+        std::copy_n(verdict.rule.server, key.server.size(), key.server.begin());
+        std::copy_n(verdict.rule.client, key.mac.size(), key.mac.begin());
+        decision.rule = key;
     }
-    decision.forwarded = permit != nullptr;
-    if (permit != nullptr)
-        decision.rule = permit->key;
-    if (accounting == Accounting::preview || decision.interface > kPorts)
-        return decision;
-    PathCounters::Interface &counted = path_counters().interfaces[decision.interface];
-    if (permit != nullptr) {
-        counted.forwarded.fetch_add(1, std::memory_order_relaxed);
-        permit->hits->fetch_add(1, std::memory_order_relaxed);
-        return decision;
-    }
-    counted.dropped.fetch_add(1, std::memory_order_relaxed);
-    if (decision.info.kind == FrameKind::malformed)
-        counted.malformed.fetch_add(1, std::memory_order_relaxed);
-    else if (screen.trap)
-        report(screen, decision, now);
     return decision;
 }
 
