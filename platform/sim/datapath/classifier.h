@@ -116,9 +116,12 @@ DP_INLINE dp_u32 dp_be16(const dp_u8 *p)
 
 DP_INLINE int dp_holds(const struct dp_rule *rule, dp_u32 lport)
 {
-    if (lport < 1 || lport > DP_PORTS)
+    dp_u32 word = (lport - 1) / 32;
+
+    /* One test for both ends: port 0 gives a word far beyond the list. */
+    if (word >= DP_PORT_WORDS)
         return 0;
-    return (rule->ports[(lport - 1) / 32] & (0x80000000u >> ((lport - 1) % 32))) != 0;
+    return (rule->ports[word] & (0x80000000u >> ((lport - 1) % 32))) != 0;
 }
 
 /*

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "datapath/sim_datapath.h"
 #include "kernel/screen.h"
 #include "kernel/sim_kernel.h"
 #include "qvlog.h"
@@ -100,6 +101,17 @@ public:
         return true;
     }
 
+    // Fills the kernel's maps with the tables as they are.
+    bool fill_datapath() {
+        for (const auto &[key, ports] : tables_.rules)
+            if (!datapath::write_rule(key, &ports))
+                return false;
+        for (uint32_t lport = 1; lport <= PORTLIST_MAX_PORT; ++lport)
+            if (!datapath::write_screened(lport, PORTLIST_chk_port_exist(&tables_.enabled, lport) != 0))
+                return false;
+        return datapath::write_settings(tables_.trap, tables_.duration);
+    }
+
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
@@ -112,6 +124,7 @@ public:
     std::chrono::milliseconds delay_{0};
     std::optional<size_t> capacity_;
     bool trace_ = false;
+    bool datapath_ = false;  // the kernel's maps follow the tables
     int pending_ = 0;
 
 private:
@@ -193,23 +206,89 @@ private:
             return std::make_pair(op, refusal_.result);
         }
         switch (message.number) {
-        case kRuleMsg:
-            return std::make_pair(op, apply_rule(op, message.body));
+        case kRuleMsg: {
+            const RuleKey key = rule_key_at(message.body);
+            const std::optional<PORTLIST_T> before = rule_ports(key);
+            int32_t result = apply_rule(op, key, ports_at(message.body));
+            if (result == 0 && !rule_to_datapath(key, before))
+                result = kNoResource;
+            return std::make_pair(op, result);
+        }
         case kPortsMsg: {
+            const PORTLIST_T before = tables_.enabled;
             PORTLIST_T ports = ports_at(message.body);
             if (op == kAddPorts)
                 PORTLIST_or(&tables_.enabled, &tables_.enabled, &ports);
             else
                 PORTLIST_maskout(&tables_.enabled, &tables_.enabled, &ports);
-            return std::make_pair(op, 0);
+            return std::make_pair(op, ports_to_datapath(before) ? 0 : kNoResource);
         }
-        default:
+        default: {
+            const uint8_t trap = tables_.trap;
+            const uint32_t duration = tables_.duration;
             if (op == kSetTrap)
                 tables_.trap = message.body[kValueOffset];
             else
                 tables_.duration = word_at(message.body, kValueOffset);
+            if (datapath_ && !datapath::write_settings(tables_.trap, tables_.duration)) {
+                tables_.trap = trap;
+                tables_.duration = duration;
+                return std::make_pair(op, kNoResource);
+            }
             return std::make_pair(op, 0);
         }
+        }
+    }
+
+    static RuleKey rule_key_at(const std::vector<uint8_t> &body) {
+        RuleKey key;
+        std::memcpy(key.server.data(), body.data() + kRuleServerOffset, key.server.size());
+        std::memcpy(key.mac.data(), body.data() + kRuleMacOffset, key.mac.size());
+        return key;
+    }
+
+    std::optional<PORTLIST_T> rule_ports(const RuleKey &key) const {
+        auto it = tables_.rules.find(key);
+        return it == tables_.rules.end() ? std::nullopt : std::optional<PORTLIST_T>(it->second);
+    }
+
+    // The rule of key changed from before: the same change in the kernel's rules map, one element update.
+    // When the kernel refuses it, the table's rule is put back as it was.
+    bool rule_to_datapath(const RuleKey &key, const std::optional<PORTLIST_T> &before) {
+        if (!datapath_)
+            return true;
+        const std::optional<PORTLIST_T> after = rule_ports(key);
+        if (after.has_value() == before.has_value() &&
+            (!after || std::memcmp(&*after, &*before, sizeof(PORTLIST_T)) == 0))
+            return true;
+        if (datapath::write_rule(key, after ? &*after : nullptr))
+            return true;
+        if (before)
+            tables_.rules[key] = *before;
+        else
+            tables_.rules.erase(key);
+        return false;
+    }
+
+    // The enabled ports changed from before: each port that changed in the kernel's map. When the kernel
+    // refuses one, the ports written so far and the table go back to what they were.
+    bool ports_to_datapath(const PORTLIST_T &before) {
+        if (!datapath_)
+            return true;
+        std::vector<uint32_t> written;
+        for (uint32_t lport = 1; lport <= PORTLIST_MAX_PORT; ++lport) {
+            const bool on = PORTLIST_chk_port_exist(&tables_.enabled, lport) != 0;
+            if (on == (PORTLIST_chk_port_exist(&before, lport) != 0))
+                continue;
+            if (!datapath::write_screened(lport, on)) {
+                for (uint32_t undo : written)
+                    datapath::write_screened(undo, !on);
+                tables_.enabled = before;
+                return false;
+            }
+            written.push_back(lport);
+        }
+        return true;
     }
 
     static bool well_formed(uint32_t number, uint32_t op, size_t length) {
@@ -225,11 +304,7 @@ private:
         }
     }
 
-    int32_t apply_rule(uint32_t op, const std::vector<uint8_t> &body) {
-        RuleKey key;
-        std::memcpy(key.server.data(), body.data() + kRuleServerOffset, key.server.size());
-        std::memcpy(key.mac.data(), body.data() + kRuleMacOffset, key.mac.size());
-        PORTLIST_T ports = ports_at(body);
+    int32_t apply_rule(uint32_t op, const RuleKey &key, PORTLIST_T ports) {
         auto it = tables_.rules.find(key);
         if (op == kAddRule) {
             if (it == tables_.rules.end()) {
@@ -267,6 +342,19 @@ bool receive(uint32_t number, const void *body, uint32_t length) { return filter
 void publish_current_tables() {
     std::lock_guard lock(filter().mutex_);
     publish_screen(filter().tables_);
+}
+
+bool use_datapath() {
+    std::lock_guard lock(filter().mutex_);
+    if (!filter().fill_datapath())
+        return false;
+    filter().datapath_ = true;
+    return true;
+}
+
+void stop_datapath() {
+    std::lock_guard lock(filter().mutex_);
+    filter().datapath_ = false;
 }
 
 void refuse_next(int count, int32_t result, std::optional<uint32_t> op) {

@@ -80,6 +80,13 @@ void set_trace(bool on);
 // and the rule capacity stay as set.
 void clear_faults();
 
+// The kernel's data path (datapath/sim_datapath.h) is loaded: fills its maps with the tables as they are and
+// from then on applies every accepted change to the maps before answering; a map update that fails makes
+// the operation a refusal with kNoResource, tables and maps as they were. False when the maps could not be
+// filled. stop_datapath ends the writing.
+bool use_datapath();
+void stop_datapath();
+
 // Waits until every message received so far has been answered or dropped.
 void wait_idle();
 Tables tables();

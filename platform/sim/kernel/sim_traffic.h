@@ -70,10 +70,14 @@ struct Report {
     std::string ifname;
     std::array<uint8_t, 6> client{};
 };
-// Called for every report sent, on the thread that classified the frame; null for none.
+// Called for every report sent, on the thread that classified the frame (or that read the kernel's report);
+// null for none.
 void set_report_hook(std::function<void(const Report &)> hook);
+// A report that the kernel's data path sent: its log line and the hook, as for a report of the host's.
+void announce_report(uint32_t server, uint32_t interface, const std::array<uint8_t, 6> &client);
 
 // The trunk (logical port) that port lport is a member of, 0 for none: link aggregation as the filter knows it.
 void set_trunk_of(uint32_t lport, uint32_t trunk);
+uint32_t trunk_of(uint32_t lport);
 
 }  // namespace sim::kernel

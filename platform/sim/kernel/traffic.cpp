@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "datapath/classifier.h"
+#include "datapath/sim_datapath.h"
 #include "if_table.h"
 #include "kernel/screen.h"
 #include "kernel/sim_traffic.h"
@@ -140,6 +141,17 @@ std::string ifname_of(uint32_t lport) {
     return name;
 }
 
+// Writes the log line of a report and hands it to the hook.
+void announce(const Report &report, const std::function<void(const Report &)> &hook) {
+    const uint32_t s = report.server;
+    const auto &c = report.client;
+    qvprintf(kLogModule, 0, QVLOG_LEVEL_WARNING, QVLOG_FLAG_NEW_LINE,
+             "kernel: illegal DHCP server %u.%u.%u.%u on %s, client %02X:%02X:%02X:%02X:%02X:%02X\n", s >> 24,
+             (s >> 16) & 0xFF, (s >> 8) & 0xFF, s & 0xFF, report.ifname.c_str(), c[0], c[1], c[2], c[3], c[4], c[5]);
+    if (hook)
+        hook(report);
+}
+
 // What classification of one frame reads and counts into: the snapshot, the clock of the frame, and whether
 // it counts at all.
 struct Context {
@@ -167,13 +179,7 @@ void report(const Context &context, const dp_verdict &verdict) {
     path_counters().reports_sent.fetch_add(1, std::memory_order_relaxed);
     Report report{verdict.info.server, verdict.iface, ifname_of(verdict.iface), {}};
     std::copy_n(verdict.info.client, report.client.size(), report.client.begin());
-    const uint32_t s = report.server;
-    const auto &c = report.client;
-    qvprintf(kLogModule, 0, QVLOG_LEVEL_WARNING, QVLOG_FLAG_NEW_LINE,
-             "kernel: illegal DHCP server %u.%u.%u.%u on %s, client %02X:%02X:%02X:%02X:%02X:%02X\n", s >> 24,
-             (s >> 16) & 0xFF, (s >> 8) & 0xFF, s & 0xFF, report.ifname.c_str(), c[0], c[1], c[2], c[3], c[4], c[5]);
-    if (hook)
-        hook(report);
+    announce(report, hook);
 }
 
 }  // namespace
@@ -305,14 +311,32 @@ void clear_traffic() {
     reports().last.clear();
 }
 
+void announce_report(uint32_t server, uint32_t interface, const std::array<uint8_t, 6> &client) {
+    std::function<void(const Report &)> hook;
+    {
+        std::lock_guard lock(reports().mutex);
+        hook = reports().hook;
+    }
+    announce(Report{server, interface, ifname_of(interface), client}, hook);
+}
+
+uint32_t trunk_of(uint32_t lport) {
+    return lport >= 1 && lport <= kPorts ? trunk_table()[lport].load(std::memory_order_relaxed) : 0;
+}
+
 void set_report_hook(std::function<void(const Report &)> hook) {
     std::lock_guard lock(reports().mutex);
     reports().hook = std::move(hook);
 }
 
 void set_trunk_of(uint32_t lport, uint32_t trunk) {
-    if (lport >= 1 && lport <= kPorts)
-        trunk_table()[lport].store(static_cast<uint16_t>(trunk <= kPorts ? trunk : 0), std::memory_order_relaxed);
+    if (lport < 1 || lport > kPorts)
+        return;
+    trunk = trunk <= kPorts ? trunk : 0;
+    trunk_table()[lport].store(static_cast<uint16_t>(trunk), std::memory_order_relaxed);
+    if (!datapath::write_trunk(lport, trunk))
+        qvprintf(kLogModule, 0, QVLOG_LEVEL_WARNING, QVLOG_FLAG_NEW_LINE,
+                 "kernel: the trunk of lport %u cannot be written into the kernel\n", lport);
 }
 
 }  // namespace sim::kernel
