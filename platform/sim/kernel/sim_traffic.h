@@ -60,6 +60,9 @@ struct TrafficCounters {
     uint64_t reports_suppressed = 0;
 };
 TrafficCounters traffic_counters();
+// The counters of the host's classification (replays) and those of the kernel's data path (live frames)
+// added up.
+TrafficCounters all_counters();
 // Resets the counters and forgets when each (server, interface) was last reported.
 void clear_traffic();
 

@@ -293,6 +293,22 @@ TrafficCounters traffic_counters() {
     return result;
 }
 
+TrafficCounters all_counters() {
+    TrafficCounters sum = traffic_counters();
+    const TrafficCounters kernel = datapath::read_counters();
+    for (const auto &[iface, c] : kernel.interfaces) {
+        InterfaceCounters &to = sum.interfaces[iface];
+        to.forwarded += c.forwarded;
+        to.dropped += c.dropped;
+        to.malformed += c.malformed;
+    }
+    for (const auto &[key, hits] : kernel.rule_hits)
+        sum.rule_hits[key] += hits;
+    sum.reports_sent += kernel.reports_sent;
+    sum.reports_suppressed += kernel.reports_suppressed;
+    return sum;
+}
+
 void clear_traffic() {
     PathCounters &c = path_counters();
     for (PathCounters::Interface &i : c.interfaces) {

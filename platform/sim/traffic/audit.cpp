@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "cli.h"
+#include "datapath/sim_datapath.h"
 #include "kernel/sim_kernel.h"
 #include "snmp/sim_snmp.h"
 #include "shell/platform_text.h"
@@ -191,7 +192,8 @@ void compare_settings(const Daemon &daemon, const kernel::Tables &filter, std::v
 Audit audit() {
     Audit result;
     kernel::wait_idle();
-    const kernel::Tables filter = kernel::tables();
+    // With the kernel's data path loaded, the filter's tables are what its maps hold, read back.
+    const kernel::Tables filter = datapath::loaded() ? datapath::read_tables() : kernel::tables();
     Daemon daemon;
     if (!read_rules(daemon, result.error) || !read_ports(daemon, result.error) ||
         !read_scalars(daemon, result.error))

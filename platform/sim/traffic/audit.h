@@ -1,5 +1,6 @@
-// The audit of the simulated kernel filter: its tables (what it accepted) against the daemon's configuration
-// as the daemon hands it out through the SNMP bridge's table walk, the view the switch's agent has.
+// The audit of the simulated kernel filter: its tables (what it accepted; with the kernel's data path loaded,
+// what the kernel's maps hold, read back from them) against the daemon's configuration as the daemon hands it
+// out through the SNMP bridge's table walk, the view the switch's agent has.
 #pragma once
 
 #include <cstddef>

@@ -25,6 +25,7 @@
 #include "shell/platform_commands.h"
 #include "if_table.h"
 #include "kernel/sim_kernel.h"
+#include "datapath/sim_datapath.h"
 #include "kernel/sim_traffic.h"
 #include "traffic/audit.h"
 #include "traffic/capture.h"
@@ -237,12 +238,13 @@ std::string field(const char *label, const std::string &value) {
 constexpr char kInterfaceLine[] = "    %-15s  %10s  %10s  %10s\n";
 constexpr char kRuleLine[] = "    %-15s  %-17s  %10s\n";
 
-// "platform traffic show": the data path's counters: per interface with any, per rule that permitted any
-// packet, and the illegal-server reports.
+// "platform traffic show": the data path's counters, those of the replays and those the kernel counted of
+// live frames together: per interface with any, per rule that permitted any packet, and the illegal-server
+// reports.
 int show(cli *cli, int argc, char **) {
     if (argc != 0)
         return refuse(cli, "Invalid input");
-    const kernel::TrafficCounters counters = kernel::traffic_counters();
+    const kernel::TrafficCounters counters = kernel::all_counters();
     std::vector<std::pair<uint32_t, kernel::InterfaceCounters>> interfaces;
     for (const auto &[lport, c] : counters.interfaces)
         if (c.forwarded != 0 || c.dropped != 0 || c.malformed != 0)
@@ -269,11 +271,12 @@ int show(cli *cli, int argc, char **) {
     return 0;
 }
 
-// "platform traffic clear": resets the counters and forgets when each illegal server was last reported.
+// "platform traffic clear": resets the counters (the replays' and the kernel's) and forgets when each illegal server was last reported.
 int clear(cli *cli, int argc, char **) {
     if (argc != 0)
         return refuse(cli, "Invalid input");
     kernel::clear_traffic();
+    datapath::clear_counters();
     return 0;
 }
 
