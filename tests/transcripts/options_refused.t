@@ -6,11 +6,13 @@
 --- stderr
 dhcpftr: --log-level needs a number from 0 to 1000
 usage: dhcpftr [--help] [--batch] [--startup-config FILE] [--level N] [--log-level N]
-               [--log-file FILE|-|syslog] [--agentx SOCKET]
+               [--log-file FILE|-|syslog] [--agentx SOCKET] [--bridge NAME]
   --batch               read commands from standard input, print only their output
   --startup-config FILE replay FILE at boot; 'write memory' saves to it
   --level N             privilege level of the session (1-20, default 2)
   --log-level N         lowest log level written (default 0: all)
   --log-file FILE       write the log to FILE, '-' for standard error, 'syslog' for syslog
   --agentx SOCKET       serve SNMP as an AgentX subagent of the master agent at SOCKET
+  --bridge NAME         attach ports to the existing Linux bridge NAME instead of the
+                        switch's own bridge dhcpftr0
 --- exit 2

@@ -5,10 +5,12 @@
 
 #include "chassis/chassis_commands.h"
 #include "chassis/sim_chassis.h"
-#include "fabric/fabric_commands.h"
+#include "datapath/port_commands.h"
+#include "datapath/sim_datapath.h"
 #include "init/sim_framework.h"
 #include "kernel/kernel_commands.h"
 #include "log/sim_log.h"
+#include "loop/sim_loop.h"
 #include "nsm/sim_nsm.h"
 #include "qvlog.h"
 #include "services/sim_services.h"
@@ -101,7 +103,7 @@ bool boot(QV_INIT_T *rec, const Options &options) {
     kernel::install_commands(context()->ctree);
     traffic::install_commands(context()->ctree);
     chassis::install_commands(context()->ctree);
-    fabric::install_commands(context()->ctree);
+    datapath::install_commands(context()->ctree);
     say("module initialiser returned " + std::to_string(rec->mod_init(0, 0)));
     if (rec->cli_init != nullptr)
         say("command installer returned " + std::to_string(rec->cli_init(context())));
@@ -121,16 +123,17 @@ bool boot(QV_INIT_T *rec, const Options &options) {
     return true;
 }
 
-int run_console(const Options &options) {
+int run_console(const Options &options, loop::Source &stop) {
+    loop::Source *const alone[] = {&stop};
     if (options.agentx.empty())
-        return shell::run_console(options);
+        return shell::run_console(options, alone);
     std::string error;
     std::unique_ptr<snmp::Agent> agent = snmp::Agent::start(options.agentx, error);
     if (!agent) {
         std::fprintf(stderr, "dhcpftr: no SNMP agent: %s\n", error.c_str());
         return 2;
     }
-    loop::Source *const others[] = {agent.get()};
+    loop::Source *const others[] = {&stop, agent.get()};
     return shell::run_console(options, others);
 }
 
@@ -171,9 +174,17 @@ int QV_INIT_Sys_Init(QV_INIT_T *rec) {
         std::fprintf(stderr, "dhcpftr: cannot open log file '%s'\n", options.log_file.c_str());
         std::exit(2);
     }
+    // Before the first thread: the signals that end the process reach the loop only.
+    sim::loop::StopSignals stop;
+    sim::datapath::use_bridge(options.bridge);
     if (!boot(rec, options))
         return -1;
-    return run_console(options);
+    // Ports that a switch before this one left screening in the bridge continue under this configuration.
+    sim::datapath::take_over();
+    const int status = run_console(options, stop);
+    // What the switch put into the kernel goes with it: no port of its bridge forwards unscreened.
+    sim::datapath::shutdown();
+    return status;
 }
 
 }  // extern "C"

@@ -22,13 +22,15 @@ bool parse_int(const std::string &text, int lo, int hi, int &out) {
 
 std::string usage() {
     return "usage: dhcpftr [--help] [--batch] [--startup-config FILE] [--level N] [--log-level N]\n"
-           "               [--log-file FILE|-|syslog] [--agentx SOCKET]\n"
+           "               [--log-file FILE|-|syslog] [--agentx SOCKET] [--bridge NAME]\n"
            "  --batch               read commands from standard input, print only their output\n"
            "  --startup-config FILE replay FILE at boot; 'write memory' saves to it\n"
            "  --level N             privilege level of the session (1-20, default 2)\n"
            "  --log-level N         lowest log level written (default 0: all)\n"
            "  --log-file FILE       write the log to FILE, '-' for standard error, 'syslog' for syslog\n"
-           "  --agentx SOCKET       serve SNMP as an AgentX subagent of the master agent at SOCKET\n";
+           "  --agentx SOCKET       serve SNMP as an AgentX subagent of the master agent at SOCKET\n"
+           "  --bridge NAME         attach ports to the existing Linux bridge NAME instead of the\n"
+           "                        switch's own bridge dhcpftr0\n";
 }
 
 std::variant<Options, std::string> parse_options(const std::vector<std::string> &args) {
@@ -61,6 +63,11 @@ std::variant<Options, std::string> parse_options(const std::vector<std::string> 
         } else if (arg == "--agentx") {
             if (!value(options.agentx) || options.agentx.empty())
                 return "--agentx needs the path of a master agent's AgentX socket";
+        } else if (arg == "--bridge") {
+            // A Linux interface name: at most 15 characters, no "/" and no blank.
+            if (!value(options.bridge) || options.bridge.empty() || options.bridge.size() > 15 ||
+                options.bridge.find_first_of("/ \t\n") != std::string::npos)
+                return "--bridge needs the name of a Linux bridge (at most 15 characters)";
         } else {
             return "unknown option '" + arg + "'";
         }

@@ -5,12 +5,16 @@
 // filter's platform commands), the daemon's entry points (module initialiser, command installer, NSM client
 // start), the NSM client up (the daemon's NSM start-up callback), the port interfaces of every present slot,
 // the replay of the startup configuration with the system not ready, the boot trunks, then the system ready.
+// Then the process takes over the ports a switch before it left screening in the bridge, runs its loop until
+// the console ends or a signal (SIGTERM, SIGINT, SIGHUP) comes, and takes its ports, program and bridge out
+// of the kernel again.
 #pragma once
 
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "loop/sim_loop.h"
 #include "qv_init.h"
 
 namespace sim::framework {
@@ -22,6 +26,7 @@ struct Options {
     int log_level = 0;           // --log-level N: lowest level logged
     std::string log_file;        // --log-file FILE|-|syslog ("" = no log output)
     std::string agentx;          // --agentx SOCKET: the SNMP agent's master ("" = no SNMP)
+    std::string bridge;          // --bridge NAME: the host's bridge for the ports ("" = the switch's own)
     bool help = false;           // --help: print the usage and stop
 };
 
@@ -39,9 +44,9 @@ qv_init_ctx *context();
 
 // Runs the boot for a filled start-up record. False when the record is unusable.
 bool boot(QV_INIT_T *rec, const Options &options);
-// Runs the main loop: the shell's console (sim::shell::run_console) and, with options.agentx, the SNMP
-// agent. Returns the process's exit status.
-int run_console(const Options &options);
+// Runs the main loop: the shell's console (sim::shell::run_console), the source that stops it (a signal)
+// and, with options.agentx, the SNMP agent. Returns the process's exit status.
+int run_console(const Options &options, loop::Source &stop);
 
 // The values QV_INIT_alloc put in the words a daemon does not set.
 constexpr uint32_t kFrameworkWord = 0x51A11A00u;

@@ -1,4 +1,7 @@
 #include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -6,8 +9,44 @@
 #include <cstring>
 
 #include "loop/sim_loop.h"
+#include "qvlog.h"
 
 namespace sim::loop {
+namespace {
+
+sigset_t stop_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&set, s);
+    return set;
+}
+
+}  // namespace
+
+StopSignals::StopSignals() {
+    const sigset_t set = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    fd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+StopSignals::~StopSignals() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void StopSignals::prepare(Wait &wait) {
+    if (fd_ >= 0)
+        wait.fds.push_back(fd_);
+}
+
+void StopSignals::dispatch(const std::vector<int> &ready) {
+    signalfd_siginfo info;
+    if (ready.empty() || ::read(fd_, &info, sizeof info) != sizeof info)
+        return;
+    signal_ = static_cast<int>(info.ssi_signo);
+    qvprintf(1, 0, QVLOG_LEVEL_INFO, QVLOG_FLAG_NEW_LINE, "switch: ending on SIG%s\n", sigabbrev_np(signal_));
+}
 
 bool run(Source &main, std::span<Source *const> others) {
     std::vector<Source *> sources{&main};
@@ -15,7 +54,10 @@ bool run(Source &main, std::span<Source *const> others) {
     std::vector<Wait> waits(sources.size());
     std::vector<pollfd> polled;
     std::vector<int> ready;
-    while (!main.done()) {
+    const auto ended = [&sources] {
+        return std::any_of(sources.begin(), sources.end(), [](const Source *s) { return s->done(); });
+    };
+    while (!ended()) {
         polled.clear();
         int timeout_ms = -1;
         for (std::size_t i = 0; i < sources.size(); ++i) {
@@ -35,7 +77,7 @@ bool run(Source &main, std::span<Source *const> others) {
         // Each source gets its own ready descriptors, in the order the sources were given; a source that
         // ended the loop stops the others from running.
         std::size_t at = 0;
-        for (std::size_t i = 0; i < sources.size() && !main.done(); ++i) {
+        for (std::size_t i = 0; i < sources.size() && !ended(); ++i) {
             ready.clear();
             for (std::size_t k = 0; k < waits[i].fds.size(); ++k, ++at)
                 if ((polled[at].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0)

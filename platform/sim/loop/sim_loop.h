@@ -29,12 +29,31 @@ public:
     // Does the work that is ready: ready holds those of its descriptors that are readable (none when the
     // loop woke for a timeout or for another source).
     virtual void dispatch(const std::vector<int> &ready) = 0;
-    // True when the source has ended; the loop ends with its main source.
+    // True when the source has ended; the loop ends with the first source that has.
     virtual bool done() const { return false; }
 };
 
-// Runs until main is done, serving main and the others. Returns false when waiting failed (then the reason is
-// on standard error).
+// SIGTERM, SIGINT and SIGHUP as a source: done once one of them came, so that the process ends through the
+// end of its loop, with its clean-up, instead of where the signal found it. Made before any thread starts,
+// since it blocks the signals for the threads made after it (they are read from a signalfd).
+class StopSignals : public Source {
+public:
+    StopSignals();
+    ~StopSignals() override;
+    StopSignals(const StopSignals &) = delete;
+    StopSignals &operator=(const StopSignals &) = delete;
+
+    void prepare(Wait &wait) override;
+    void dispatch(const std::vector<int> &ready) override;
+    bool done() const override { return signal_ != 0; }
+
+private:
+    int fd_ = -1;
+    int signal_ = 0;
+};
+
+// Runs until main or another source is done, serving main and the others. Returns false when waiting failed
+// (then the reason is on standard error).
 bool run(Source &main, std::span<Source *const> others = {});
 
 }  // namespace sim::loop

@@ -1,16 +1,16 @@
-// The "platform port" commands (fabric_commands.h). A refused change prints its reason ("% ...") and the
+// The "platform port" commands (port_commands.h). A refused change prints its reason ("% ...") and the
 // handler returns 1, changing nothing.
-#include "fabric/fabric_commands.h"
+#include "datapath/port_commands.h"
 
 #include <string>
 
 #include "chassis/sim_chassis.h"
-#include "fabric/sim_fabric.h"
+#include "datapath/sim_datapath.h"
 #include "format/sim_format.h"
 #include "if_table.h"
 #include "shell/platform_commands.h"
 
-namespace sim::fabric {
+namespace sim::datapath {
 namespace {
 
 using platform_commands::print;
@@ -42,21 +42,22 @@ int detach_port(cli *cli, int, char **argv) {
 
 // "platform port show": one line per attachment, under a title line.
 int show_ports(cli *cli, int, char **) {
-    print(cli, format("%-10s%-16s%12s%12s%12s%12s\n", "Port", "Host", "Received", "Forwarded", "Dropped", "Sent"));
+    print(cli, format("%-10s%-16s%-16s%12s%12s%12s\n", "Port", "Host", "Interface", "Forwarded", "Dropped",
+                      "Malformed"));
     for (const PortStats &p : ports())
-        print(cli, format("%-10s%-16s%12llu%12llu%12llu%12llu\n", p.port.c_str(), p.host.c_str(),
-                          static_cast<unsigned long long>(p.received), static_cast<unsigned long long>(p.forwarded),
-                          static_cast<unsigned long long>(p.dropped), static_cast<unsigned long long>(p.sent)));
+        print(cli, format("%-10s%-16s%-16s%12llu%12llu%12llu\n", p.port.c_str(), p.host.c_str(), p.interface.c_str(),
+                          static_cast<unsigned long long>(p.forwarded), static_cast<unsigned long long>(p.dropped),
+                          static_cast<unsigned long long>(p.malformed)));
     return 0;
 }
 
-const char *kAttachHelp[] = {platform_commands::kPlatformHelp, "Ports backed by Linux interfaces",
-                             "Send and receive the port's frames on a Linux interface", "Port (ethS.P)",
-                             "Linux interface", nullptr};
-const char *kDetachHelp[] = {platform_commands::kPlatformHelp, "Ports backed by Linux interfaces",
-                             "End the port's attachment", "Port (ethS.P)", nullptr};
-const char *kShowHelp[] = {platform_commands::kPlatformHelp, "Ports backed by Linux interfaces",
-                           "The attachments and their frame counters", nullptr};
+const char *kAttachHelp[] = {platform_commands::kPlatformHelp, "Ports on Linux interfaces",
+                             "Put a Linux interface into the switch's bridge as the port, screened",
+                             "Port (ethS.P)", "Linux interface", nullptr};
+const char *kDetachHelp[] = {platform_commands::kPlatformHelp, "Ports on Linux interfaces",
+                             "Take the port's Linux interface out of the bridge again", "Port (ethS.P)", nullptr};
+const char *kShowHelp[] = {platform_commands::kPlatformHelp, "Ports on Linux interfaces",
+                           "The attachments and the kernel's screening counters", nullptr};
 
 cli_element g_records[] = {
     {"platform port attach IFNAME WORD", attach_port, kAttachHelp, {0, 0, 0, 0, 0}},
@@ -68,4 +69,4 @@ cli_element g_records[] = {
 
 int install_commands(cli_tree *tree) { return platform_commands::install(tree, g_records); }
 
-}  // namespace sim::fabric
+}  // namespace sim::datapath
