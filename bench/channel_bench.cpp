@@ -46,6 +46,7 @@
 #include "dhcpftr_ukcomm.h"
 #include "kernel/sim_kernel.h"
 #include "portlist.h"
+#include "summary.h"
 #include "wait_comparison.h"
 
 namespace {
@@ -321,6 +322,8 @@ int main(int argc, char **argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::cout << '\n';
     reporter.print_comparisons(std::cout);
+    for (const std::string &line : bench::summary())
+        std::cout << line << '\n';
     std::cout.flush();
     benchmark::Shutdown();
     return reporter.failed() ? 1 : 0;

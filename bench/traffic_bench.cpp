@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench_frames.h"
 #include "kernel/screen.h"
 #include "kernel/sim_traffic.h"
 
@@ -23,24 +24,6 @@ namespace {
 
 constexpr uint32_t kRules = 255;
 constexpr uint32_t kPort = 5;  // eth1.5
-
-// An Ethernet frame of a BOOTP message: op from UDP port sport to dport, IPv4 source server, chaddr client.
-std::vector<uint8_t> bootp_frame(uint8_t op, uint16_t sport, uint16_t dport, uint32_t server, uint8_t client_last) {
-    std::vector<uint8_t> f(14 + 20 + 8 + 240, 0);
-    f[12] = 0x08;  // IPv4
-    uint8_t *ip = &f[14];
-    ip[0] = 0x45;
-    const uint16_t total = 20 + 8 + 240;
-    ip[2] = total >> 8, ip[3] = total & 0xFF;
-    ip[8] = 64, ip[9] = 17;
-    ip[12] = server >> 24, ip[13] = (server >> 16) & 0xFF, ip[14] = (server >> 8) & 0xFF, ip[15] = server & 0xFF;
-    uint8_t *udp = ip + 20;
-    udp[0] = sport >> 8, udp[1] = sport & 0xFF, udp[2] = dport >> 8, udp[3] = dport & 0xFF;
-    uint8_t *bootp = udp + 8;
-    bootp[0] = op, bootp[1] = 1, bootp[2] = 6;
-    bootp[28 + 5] = client_last;
-    return f;
-}
 
 // 255 rules of one server each (10.0.i.1, every client) on every other port of every slot and every trunk,
 // every port screened, trap/log off.
@@ -65,7 +48,7 @@ void full_tables() {
 void BM_ClassifyServerPacket(benchmark::State &state) {
     full_tables();
     const bool permitted = state.range(0) != 0;
-    const std::vector<uint8_t> frame = bootp_frame(2, 67, 68, permitted ? 0x0A00FE01u : 0xC0A80001u, 7);
+    const std::vector<uint8_t> frame = bench::bootp_frame(2, 67, 68, permitted ? 0x0A00FE01u : 0xC0A80001u, 7);
     const std::chrono::nanoseconds now{0};
     bool wrong = false;
     for (auto _ : state) {
@@ -84,11 +67,11 @@ void BM_ReplayFrames(benchmark::State &state) {
     std::vector<std::vector<uint8_t>> frames;
     for (uint32_t i = 0; i < 300; ++i) {
         if (i % 3 == 0)
-            frames.push_back(bootp_frame(2, 67, 68, 0x0A000001u + ((i % kRules) << 8), 9));
+            frames.push_back(bench::bootp_frame(2, 67, 68, 0x0A000001u + ((i % kRules) << 8), 9));
         else if (i % 3 == 1)
-            frames.push_back(bootp_frame(1, 68, 67, 0, 9));
+            frames.push_back(bench::bootp_frame(1, 68, 67, 0, 9));
         else
-            frames.push_back(bootp_frame(1, 53, 53, 0x0A000001u, 9));  // not DHCP
+            frames.push_back(bench::bootp_frame(1, 53, 53, 0x0A000001u, 9));  // not DHCP
     }
     std::chrono::nanoseconds now{0};
     for (auto _ : state) {

@@ -163,15 +163,17 @@ private:
             queued_.store(!queue_.empty(), std::memory_order_relaxed);
             std::optional<std::pair<uint32_t, int32_t>> answer = apply(message);
             if (answer && answer->second == 0)
-                tables_changed(tables_);
+                tables_changed();
             bool drop = answer && dropping_ > 0;
             if (drop) {
                 --dropping_;
                 ++counters_.dropped;
             }
-            if (answer && !drop && delay_.count() > 0) {
-                auto until = std::chrono::steady_clock::now() + delay_;
-                wake_.wait_until(lock, until, [this] { return stopping_; });
+            if (answer && !drop) {
+                // The delay as it stands while the answer waits: a shorter one set meanwhile releases it.
+                const auto applied = std::chrono::steady_clock::now();
+                while (!stopping_ && std::chrono::steady_clock::now() < applied + delay_)
+                    wake_.wait_until(lock, applied + delay_);
                 if (stopping_)
                     return;
             }
@@ -375,6 +377,7 @@ void drop_next_answers(int count) {
 void set_answer_delay(std::chrono::milliseconds delay) {
     std::lock_guard lock(filter().mutex_);
     filter().delay_ = delay;
+    filter().wake_.notify_all();
 }
 
 void set_rule_capacity(std::optional<size_t> rules) {

@@ -71,6 +71,8 @@ bool receive(uint32_t number, const void *body, uint32_t length);
 void refuse_next(int count, int32_t result, std::optional<uint32_t> op = std::nullopt);
 void fail_next_sends(int count);
 void drop_next_answers(int count);
+// Every answer is sent delay after its operation was applied; a new delay applies to the answers waiting too,
+// so a shorter one releases those whose new delay has passed.
 void set_answer_delay(std::chrono::milliseconds delay);
 // At most this many rules: a new rule beyond them is answered with kNoResource. Nothing: no limit.
 void set_rule_capacity(std::optional<size_t> rules);

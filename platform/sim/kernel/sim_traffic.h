@@ -7,8 +7,8 @@
 // interface in its ports, and has an all-zero client MAC or the packet's chaddr; otherwise it is dropped. A
 // malformed packet is dropped there.
 //
-// Classification reads an immutable snapshot of the tables that the filter publishes after every change it
-// accepts: it takes no lock that the daemon's exchanges wait for, from any thread.
+// Classification reads an immutable snapshot of the filter's tables, built anew before the first frame after a
+// change the filter accepted: between changes it takes no lock that the daemon's exchanges wait for.
 //
 // Illegal-server reports: a dropped server packet, with the trap/log on, is reported once per (server,
 // interface) per suppress duration, by the clock the caller gives (a capture's timestamps during a replay,

@@ -90,7 +90,7 @@ struct Screen {
 struct Published {
     std::atomic<std::shared_ptr<const Screen>> screen{empty_screen()};
     std::atomic<uint64_t> version{0};
-    std::atomic<bool> in_use{false};  // a snapshot was asked for: every change is published from now on
+    std::atomic<bool> stale{true};  // the filter's tables changed since the snapshot was built
 
     static std::shared_ptr<const Screen> empty_screen() { return std::make_shared<Screen>(); }
 };
@@ -220,13 +220,10 @@ static void dp_report(DpContext context, const dp_verdict *verdict) {
 
 namespace sim::kernel {
 
-void tables_changed(const Tables &tables) {
-    if (published().in_use.load(std::memory_order_acquire))
-        publish_screen(tables);
-}
+void tables_changed() { published().stale.store(true, std::memory_order_release); }
 
 void publish_screen(const Tables &tables) {
-    published().in_use.store(true, std::memory_order_release);
+    published().stale.store(false, std::memory_order_release);
     auto screen = std::make_shared<Screen>();
     screen->enabled = tables.enabled;
     screen->trap = tables.trap != 0;
@@ -247,7 +244,7 @@ void publish_screen(const Tables &tables) {
 
 Decision classify(uint32_t lport, std::span<const uint8_t> frame, std::chrono::nanoseconds now,
                   Accounting accounting) {
-    if (!published().in_use.load(std::memory_order_acquire))
+    if (published().stale.load(std::memory_order_acquire))
         publish_current_tables();
     const Context context{current_screen(), now};
     dp_verdict verdict;

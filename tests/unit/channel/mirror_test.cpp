@@ -84,8 +84,8 @@ protected:
         case Fault::refuse: sim::kernel::refuse_next(1, refusal_); break;
         case Fault::fail_send: sim::kernel::fail_next_sends(1); break;
         case Fault::drop_answer: sim::kernel::drop_next_answers(1); break;
-        case Fault::late_answer: sim::kernel::set_answer_delay(150ms); break;  // after the wait gave up
-        case Fault::slow_answer: sim::kernel::set_answer_delay(30ms); break;   // within the first poll
+        case Fault::late_answer: sim::kernel::set_answer_delay(60s); break;  // released after the wait gave up
+        case Fault::slow_answer: sim::kernel::set_answer_delay(10ms); break;  // within the first poll
         case Fault::no_memory: sim::memory::fail_next_allocations(1); break;
         case Fault::none: break;
         }
@@ -248,9 +248,9 @@ TEST_P(ChannelMirror, DaemonAndKernelFilterStayInStep) {
         uint32_t kind = pick(10);
         int32_t result = kind < 7 ? step_rule(what) : kind < 9 ? step_ports(what) : step_setting(what);
         ++results[result];
-        sim::kernel::wait_idle();  // a late answer has arrived before the sides are compared
+        sim::kernel::set_answer_delay(0ms);  // a late answer arrives now, before the sides are compared
+        sim::kernel::wait_idle();
         sim::kernel::clear_faults();
-        sim::kernel::set_answer_delay(0ms);
         sim::memory::fail_next_allocations(0);
         SCOPED_TRACE(what + ", fault " + std::to_string(int(fault_)) + ", result " + std::to_string(result));
         check_sides();
