@@ -3,7 +3,8 @@
 # with libFuzzer (the fuzz targets), GoogleTest (prebuilt, and its sources for the target build), Google
 # Benchmark, readline, libpcap (the capture files of the traffic commands), the PowerPC cross compiler and qemu-user for the target tests,
 # net-snmp (the agent library, the master agent snmpd and the command-line tools) and smitools (smilint), the
-# live lab's tools (iproute2, ethtool, dnsmasq, udhcpc; tcpdump and netsniff-ng's trafgen for its benchmark);
+# kernel data path's libbpf, bpftool (its skeleton) and libnl-route-3 (the bridge's ports), the live lab's
+# tools (iproute2, dnsmasq, udhcpc; tcpdump and netsniff-ng's trafgen for its test and benchmark);
 # then the IETF MIB modules into mibs/ietf (scripts/ietf_mibs.sh, with npm). Quick when everything is there: one
 # dpkg-query and a look at mibs/ietf, nothing else.
 set -euo pipefail
@@ -20,7 +21,8 @@ packages=(
   g++-powerpc-linux-gnu qemu-user
   valgrind
   snmpd snmp snmptrapd libsnmp-dev smitools
-  iproute2 ethtool dnsmasq-base udhcpc tcpdump netsniff-ng
+  libbpf-dev bpftool libnl-route-3-dev
+  iproute2 dnsmasq-base udhcpc tcpdump netsniff-ng
 )
 # npm fetches the IETF MIB modules. Debian's package only when there is no npm at all: a Node.js from
 # elsewhere (NodeSource's nodejs) brings its own npm and conflicts with Debian's.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A live lab: real DHCP servers (dnsmasq) and clients (udhcpc) in network namespaces of their own, each
-# joined by a veth pair to a port of the simulated switch, which runs in a namespace of its own. Nothing
+# joined by a veth pair to a port of the simulated switch, which runs in a namespace of its own: the veths'
+# switch-side ends are ports of the switch's Linux bridge (dhcpftr0), screened in the kernel. Nothing
 # touches the host's interfaces: every address, route and frame lives inside the lab's namespaces.
 #
 #   scripts/lab.sh up [CLIENTS]         build the lab with CLIENTS clients (default 1, at most 46)
@@ -9,6 +10,7 @@
 #   scripts/lab.sh cli [LINE...]        run switch console lines (standard input without LINEs), print their output
 #   scripts/lab.sh lease N              one DHCP exchange of client N: "client N: IP from SERVER" or "client N: no lease"
 #   scripts/lab.sh server srv|rogue stop|start   stop or start one of the two DHCP servers
+#   scripts/lab.sh restart [-9]         end the switch (SIGTERM, or SIGKILL with -9) and start it again
 #
 # The lab (LAN 10.10.0.0/24):
 #   eth1.1   legitimate server  10.10.0.1  02:00:00:00:00:01  leases 10.10.0.100-149
@@ -45,9 +47,9 @@ lab_unable() { echo "lab: $*" >&2; exit 77; }
 
 # The machine can host a lab: root, the tools, network namespaces (tried by the caller's first `ip netns add`).
 lab_require() {
-  [[ $(id -u) -eq 0 ]] || lab_unable "needs root (network namespaces and veth pairs)"
+  [[ $(id -u) -eq 0 ]] || lab_unable "needs root (network namespaces, veth pairs, BPF programs)"
   local tool
-  for tool in ip dnsmasq udhcpc ethtool flock setsid timeout; do
+  for tool in ip dnsmasq udhcpc flock setsid timeout; do
     command -v "$tool" >/dev/null 2>&1 || lab_unable "$tool is missing (scripts/deps.sh installs it)"
   done
 }
@@ -105,13 +107,10 @@ lab_netns_names() {
   } | sort -u
 }
 
-# A veth pair: SWIF in namespace A (the switch's side), eth0 with MAC in namespace B. The ends that send
-# compute their checksums themselves (transmit offloads off), as a NIC puts a complete frame on the wire:
-# the switch forwards frames as they are.
+# A veth pair: SWIF in namespace A (the switch's side), eth0 with MAC in namespace B, with the offloads a
+# veth has by default: frames cross the switch's bridge in the kernel as they would between two veths.
 lab_veth() {  # NS_A IF_A NS_B MAC
   ip -n "$1" link add "$2" type veth peer name eth0 netns "$3" address "$4" || return 1
-  ip netns exec "$1" ethtool -K "$2" tx off >/dev/null 2>&1 || return 1
-  ip netns exec "$3" ethtool -K eth0 tx off >/dev/null 2>&1 || return 1
   ip -n "$1" link set "$2" up && ip -n "$3" link set eth0 up
 }
 
@@ -128,25 +127,33 @@ lab_dnsmasq() {  # NAME NS ADDRESS RANGE
 }
 
 # ---- The switch's console: the switch reads a FIFO that a keeper process holds open, so the console stays
-# ---- open between commands; its output goes to DIR/console.out.
+# ---- open between commands, and across a restart of the switch; its output goes to DIR/console.out. Its
+# ---- startup configuration is DIR/startup-config ("write memory" saves it, a restart replays it).
 lab_sync_line=lab-sync   # a line the shell refuses: its "% Unknown command" marks the end of a batch
 
 lab_start_switch() {  # BINARY
   mkfifo "$lab_dir/console" || return 1
   : >"$lab_dir/console.out"
-  ip netns exec "$(lab_ns sw)" setsid "$1" --batch --level 15 --log-file "$lab_dir/switch.log" --log-level 104 \
-    <"$lab_dir/console" >"$lab_dir/console.out" 2>&1 &
-  echo $! >"$lab_dir/switch.pid"
   ip netns exec "$(lab_ns sw)" setsid sleep infinity >"$lab_dir/console" </dev/null 2>/dev/null &
   echo $! >"$lab_dir/keeper.pid"
-  local i comm
-  comm=$(basename "$1" | cut -c 1-15)
+  echo "$1" >"$lab_dir/switch.binary"
+  lab_run_switch
+}
+
+# Starts the switch on the console; true once it runs (its boot goes on before it reads the console).
+lab_run_switch() {
+  local binary i comm
+  binary=$(cat "$lab_dir/switch.binary")
+  ip netns exec "$(lab_ns sw)" setsid "$binary" --batch --level 15 --startup-config "$lab_dir/startup-config" \
+    --log-file "$lab_dir/switch.log" --log-level 104 <"$lab_dir/console" >>"$lab_dir/console.out" 2>&1 &
+  echo $! >"$lab_dir/switch.pid"
+  comm=$(basename "$binary" | cut -c 1-15)
+  echo "$comm" >"$lab_dir/switch.comm"
   for ((i = 0; i < 50; i++)); do
-    lab_alive switch "$comm" && lab_alive keeper sleep && break
+    lab_alive switch "$comm" && lab_alive keeper sleep && return 0
     sleep 0.1
   done
-  echo "$comm" >"$lab_dir/switch.comm"
-  lab_alive switch "$comm"
+  return 1
 }
 
 lab_switch_comm() { cat "$lab_dir/switch.comm" 2>/dev/null || echo dhcpftr; }
@@ -229,7 +236,8 @@ lab_down() {
     for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null; done
     ip netns del "$ns" 2>/dev/null
   done
-  [[ -d $lab_dir ]] && rm -f "$lab_dir"/{netns,clients,console,console.lock,switch.comm,udhcpc.script,exchange.*}
+  [[ -d $lab_dir ]] &&
+    rm -f "$lab_dir"/{netns,clients,console,console.lock,switch.comm,switch.binary,udhcpc.script,exchange.*}
   return 0
 }
 
@@ -251,7 +259,7 @@ lab_up() {  # CLIENTS
   [[ -e $lab_dir/netns || -p $lab_dir/console ]] && lab_die "a lab is up in $lab_dir: lab.sh down first"
   [[ -n $(lab_netns_names) ]] && lab_die "namespaces of $lab_prefix exist: lab.sh down first"
   mkdir -p "$lab_dir" || lab_die "cannot create $lab_dir"
-  rm -f "$lab_dir"/*.log "$lab_dir/console.out"   # of a lab before
+  rm -f "$lab_dir"/*.log "$lab_dir/console.out" "$lab_dir/startup-config"   # of a lab before
   : >"$lab_dir/netns"
 
   # From here on a failure or an interruption takes down what was built.
@@ -280,14 +288,50 @@ lab_up() {  # CLIENTS
   lab_write_udhcpc_script
 
   lab_start_switch "$binary" || fail "the switch did not start: $(tail -n 5 "$lab_dir/console.out")"
-  local attach=("platform port attach eth1.1 srv" "platform port attach eth1.2 rogue")
-  for ((i = 1; i <= n; i++)); do attach+=("platform port attach eth1.$((i + 2)) cli$i"); done
-  out=$( (lab_cli "${attach[@]}") 2>&1) || fail "$out"
-  [[ -z $out ]] || fail "the switch refused to attach its ports: $out"
+  out=$(lab_attach 2>&1)
+  case $? in
+    0) ;;
+    77) lab_down; lab_unable "${out#lab: }" ;;
+    *) fail "${out#lab: }" ;;
+  esac
 
   trap - INT TERM HUP
   echo "lab $lab_prefix is up ($lab_dir), switch $binary"
   lab_mapping "$n"
+}
+
+# Attaches every port of the lab that the switch has not attached (one it took over after a kill is).
+lab_attach() {
+  local n i out attach=("platform port attach eth1.1 srv" "platform port attach eth1.2 rogue")
+  n=$(cat "$lab_dir/clients")
+  for ((i = 1; i <= n; i++)); do attach+=("platform port attach eth1.$((i + 2)) cli$i"); done
+  out=$(lab_cli "${attach[@]}") || return 1
+  out=$(grep -v '^% eth1\.[0-9]* is attached to [a-z0-9]* already$' <<<"$out")
+  [[ -z $out ]] && return 0
+  echo "lab: the switch refused to attach its ports: $out" >&2
+  # No BPF here (no rights to load programs, or a build without it): this machine cannot host the lab.
+  [[ $out == "% Screening in the kernel"* ]] && return 77
+  return 1
+}
+
+# Ends the switch, by SIGTERM (it takes its ports out of the bridge) or SIGKILL (its program goes on
+# screening them), and starts it again on the same console and startup configuration.
+lab_restart() {  # [-9]
+  local pid comm i
+  [[ -p $lab_dir/console ]] || lab_die "no lab is up in $lab_dir"
+  [[ -z ${1:-} || $1 == -9 ]] || lab_die "usage: lab.sh restart [-9]"
+  comm=$(lab_switch_comm)
+  if lab_alive switch "$comm"; then
+    pid=$(cat "$lab_dir/switch.pid")
+    kill "${1:--TERM}" "$pid"
+    for ((i = 0; i < 100; i++)); do
+      lab_alive switch "$comm" || break
+      sleep 0.05
+    done
+    lab_alive switch "$comm" && lab_die "the switch (pid $pid) did not end"
+  fi
+  lab_run_switch || lab_die "the switch did not start again: $(tail -n 5 "$lab_dir/console.out")"
+  lab_attach || exit 1
 }
 
 lab_status() {
@@ -337,7 +381,8 @@ lab_main() {
     cli) lab_cli "$@" ;;
     lease) lab_lease "${1:-}" ;;
     server) lab_server "${1:-}" "${2:-}" ;;
-    *) echo "usage: lab.sh up [CLIENTS] | down | status | cli [LINE...] | lease N | server srv|rogue stop|start" >&2
+    restart) lab_restart "$@" ;;
+    *) echo "usage: lab.sh up [CLIENTS] | down | status | cli [LINE...] | lease N | server srv|rogue stop|start | restart [-9]" >&2
        exit 2 ;;
   esac
 }

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# The simulated switch screening real DHCP traffic: a legitimate and a rogue dnsmasq and two udhcpc clients
-# in network namespaces of their own, joined by the switch (scripts/lab.sh). Every lease is a fresh exchange:
-# udhcpc starts with a DISCOVER each time.
+# The simulated switch screening real DHCP traffic in the kernel: a legitimate and a rogue dnsmasq and two
+# udhcpc clients in network namespaces of their own, joined by the switch's bridge (scripts/lab.sh). Every
+# lease is a fresh exchange: udhcpc starts with a DISCOVER each time.
 #
 #   lab_test.sh DHCPFTR SOURCE_DIR
 #
-# Exit 77 (skipped) when not root, when network namespaces cannot be created, when dnsmasq, udhcpc or
-# ethtool is missing, or under an emulator (the lab runs the host's build). The lab has namespaces and a work
-# directory of its own (LAB_PREFIX dhcpftr-live), so a developer's lab is not disturbed; it is taken down
-# also when a check fails or the test is interrupted.
+# Exit 77 (skipped) when not root, when network namespaces cannot be created or BPF programs not loaded, when
+# dnsmasq, udhcpc, trafgen or tcpdump is missing, or under an emulator (the lab runs the host's build). The lab has
+# namespaces and a work directory of its own (LAB_PREFIX dhcpftr-live), so a developer's lab is not
+# disturbed; it is taken down also when a check fails or the test is interrupted.
 set -uo pipefail
 
 dhcpftr=$1
@@ -16,6 +16,9 @@ root=$2
 
 [[ -z ${DHCPFTR_EMULATOR:-} ]] || { echo "skipped: the live lab runs only a build for this host"; exit 77; }
 [[ $(id -u) -eq 0 ]] || { echo "skipped: needs root"; exit 77; }
+for tool in trafgen tcpdump; do
+  command -v $tool >/dev/null 2>&1 || { echo "skipped: $tool is missing (scripts/deps.sh installs it)"; exit 77; }
+done
 
 export LAB_PREFIX=dhcpftr-live
 export LAB_DIR=${TMPDIR:-/tmp}/dhcpftr-live
@@ -85,18 +88,19 @@ counter() {
 }
 rogue_replies() { grep -cE 'DHCP(OFFER|ACK|NAK)\(eth0\)' "$LAB_DIR/rogue.log"; }
 reports() { grep -c "kernel: illegal DHCP server ${1//./\\.} on $2, client" "$LAB_DIR/switch.log"; }
-# Waits (5 s at most) until every reply the rogue has logged is counted as dropped on eth1.2, by the fabric
-# (platform port show) and by the filter (platform traffic show): a reply still in flight is waited for.
-expect_rogue_dropped() {  # NAME FABRIC-BASE FILTER-BASE REPLIES-BASE
-  local i fabric filter replies
+# Waits (5 s at most) until every reply the rogue has logged is counted as dropped on eth1.2 by the kernel,
+# as the port (platform port show) and the filter (platform traffic show) show it: a reply still in flight
+# is waited for.
+expect_rogue_dropped() {  # NAME PORT-BASE FILTER-BASE REPLIES-BASE
+  local i port filter replies
   for ((i = 0; i < 50; i++)); do
     replies=$(($(rogue_replies) - $4))
-    fabric=$(($(counter "platform port show" eth1.2 Dropped) - $2))
+    port=$(($(counter "platform port show" eth1.2 Dropped) - $2))
     filter=$(($(counter "platform traffic show" eth1.2 Dropped) - $3))
-    [[ $replies -gt 0 && $fabric -eq $replies && $filter -eq $replies ]] && return 0
+    [[ $replies -gt 0 && $port -eq $replies && $filter -eq $replies ]] && return 0
     sleep 0.1
   done
-  fail "$1: the rogue sent $replies replies; dropped on eth1.2: $fabric by the fabric, $filter by the filter"
+  fail "$1: the rogue sent $replies replies; dropped on eth1.2: $port by the port, $filter by the filter"
 }
 
 start=$SECONDS
@@ -117,12 +121,12 @@ lab server srv start
 # ---- every reply of the rogue is dropped (the report is checked at the end).
 lab cli "configure terminal" "ip dhcp screening ports eth1.1-1.2" \
   "ip dhcp screening server-ip 10.10.0.1 ports eth1.1" "ip dhcp screening trap-log" "end" >/dev/null
-fabric0=$(counter "platform port show" eth1.2 Dropped)
+port0=$(counter "platform port show" eth1.2 Dropped)
 filter0=$(counter "platform traffic show" eth1.2 Dropped)
 filter0=${filter0:-0}
 replies0=$(rogue_replies)
 for ((i = 0; i < 10; i++)); do expect_lease "screening" $((i % 2 + 1)) 10.10.0.1; done
-expect_rogue_dropped "screening" "$fabric0" "$filter0" "$replies0"
+expect_rogue_dropped "screening" "$port0" "$filter0" "$replies0"
 # The sharper check: without the legitimate server no client gets a lease, though the rogue answers.
 lab server srv stop
 replies0=$(rogue_replies)
@@ -153,9 +157,61 @@ LAB_TRIES=2 expect_no_lease "rogue for client 1, only the rogue" 2
 # minutes): one report. The legitimate server is never reported.
 [[ $(reports 10.10.0.2 eth1.2) -eq 1 ]] || fail "$(reports 10.10.0.2 eth1.2) reports of 10.10.0.2 on eth1.2, expected 1"
 [[ $(reports 10.10.0.1 '[^ ]*') -eq 0 ]] || fail "the legitimate server was reported"
+
+# ---- 4. The switch killed (kill -9) and started again while the rogue floods server replies, one for
+# ---- client 1 (permitted) and one for client 2 (not) in turns, 50 us apart for about 3 s (trafgen's --rate
+# ---- sends bursts, a second apart, which a restart may fall between). The killed switch's
+# ---- program screens until the new switch has replayed its startup configuration and swapped its own
+# ---- program in: not one of the rogue's replies reaches client 2 (tcpdump on its interface), and the new
+# ---- program both forwards and drops some of the flood (the restart fell within it). Then the permitted
+# ---- exchanges succeed.
+lab cli "write memory" >/dev/null
+reply() {  # CLIENT: a BOOTREPLY of the rogue to the client's MAC, with the client's chaddr
+  echo "{ eth(da=02:00:00:00:01:0$1, sa=02:00:00:00:00:02), ipv4(saddr=10.10.0.2, daddr=255.255.255.255),
+    udp(sp=67, dp=68), 0x02, 0x01, 0x06, 0x00, fill(0x00, 24), 0x02, 0x00, 0x00, 0x00, 0x01, 0x0$1,
+    fill(0x00, 202) }"
+}
+{ reply 1; reply 2; } >"$LAB_DIR/flood.trafgen"
+ip netns exec dhcpftr-live-cli2 tcpdump -U -l -n -e -i eth0 'udp src port 67 and ether dst 02:00:00:00:01:02' \
+  >"$LAB_DIR/leaked" 2>"$LAB_DIR/tcpdump.log" &
+watcher=$!
+for ((i = 0; i < 50; i++)); do
+  grep -qs '^listening on' "$LAB_DIR/tcpdump.log" && break
+  sleep 0.1
+done
+timeout 10 ip netns exec dhcpftr-live-rogue trafgen --dev eth0 --conf "$LAB_DIR/flood.trafgen" --gap 50us \
+  --num 40000 --cpus 1 --no-sock-mem >"$LAB_DIR/trafgen.log" 2>&1 &
+flood=$!
+sleep 0.5
+lab restart -9 || fail "restart: the switch did not come back"
+wait "$flood"
+[[ $(grep -c 'ports: eth1\.[1-4] on [a-z0-9]* taken over' "$LAB_DIR/switch.log") -eq 4 ]] ||
+  fail "restart: the new switch did not take over the 4 ports"
+sleep 0.2
+kill -INT "$watcher"
+wait "$watcher"
+forwarded=$(counter "platform port show" eth1.2 Forwarded)
+dropped=$(counter "platform port show" eth1.2 Dropped)
+[[ ${forwarded:-0} -gt 0 && ${dropped:-0} -gt 0 ]] ||
+  fail "restart: the new switch's program forwarded ${forwarded:-0} and dropped ${dropped:-0} of the flood"
+leaked=$(grep -c "^[0-9]" "$LAB_DIR/leaked")
+[[ $leaked -eq 0 ]] || fail "restart: $leaked replies reached client 2: $(head -n 3 "$LAB_DIR/leaked")"
+echo "restart during a flood: the new program forwarded $forwarded and dropped $dropped, client 2 received $leaked"
+expect_lease "after the restart, only the rogue" 1 10.10.0.2
+lab server srv start
+expect_lease "after the restart" 2 10.10.0.1
 echo "checks took $((SECONDS - start)) s"
 
-# ---- The switch ends with its console, and leaves no sanitizer report.
+# ---- The switch ends on SIGTERM: it takes its ports out of the bridge, which it deletes, and leaves no
+# ---- sanitizer report.
+pid=$(cat "$LAB_DIR/switch.pid")
+kill -TERM "$pid"
+for ((i = 0; i < 50; i++)); do
+  grep -qs '^State:[[:space:]]*[^Z]' "/proc/$pid/status" || break
+  sleep 0.1
+done
+ip -n dhcpftr-live-sw link show dhcpftr0 >/dev/null 2>&1 && fail "the switch's bridge is left after its end"
+ip -n dhcpftr-live-sw link show | grep -q ' master ' && fail "an interface is left in a bridge after the switch's end"
 lab down >/dev/null 2>&1
 grep -i 'runtime error\|AddressSanitizer\|LeakSanitizer\|ThreadSanitizer' "$LAB_DIR/console.out" &&
   fail "sanitizer report"

@@ -420,7 +420,7 @@ private:
             return;
         }
         attached_[lport] = a;
-        say(QVLOG_LEVEL_INFO, port + " on " + host + " taken over");
+        say(QVLOG_LEVEL_WARNING, port + " on " + host + " taken over");
     }
 
     // The id of this process's program, 0 when not loaded.
