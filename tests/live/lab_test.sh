@@ -212,6 +212,19 @@ for ((i = 0; i < 50; i++)); do
 done
 ip -n dhcpftr-live-sw link show dhcpftr0 >/dev/null 2>&1 && fail "the switch's bridge is left after its end"
 ip -n dhcpftr-live-sw link show | grep -q ' master ' && fail "an interface is left in a bridge after the switch's end"
+
+# ---- A bridge of the host (--bridge): an interface that was in it before stays in it after the switch's
+# ---- end, one the switch put in leaves it again, the bridge stays; an interface of another bridge is refused.
+sw=dhcpftr-live-sw
+ip -n $sw link add br-host type bridge && ip -n $sw link set cli1 master br-host &&
+  ip -n $sw link add br-other type bridge && ip -n $sw link set srv master br-other || fail "no host bridges"
+out=$(printf '%s\n' "platform port attach eth1.3 cli1" "platform port attach eth1.4 cli2" \
+  "platform port attach eth1.1 srv" "platform port show" |
+  ip netns exec $sw "$dhcpftr" --batch --level 15 --bridge br-host 2>&1)
+[[ $out == "% srv is enslaved to br-other"*"eth1.3    cli1"*"eth1.4    cli2"* ]] || fail "--bridge: $out"
+masters=$(ip -n $sw -o link show | grep -o '^[0-9]*: [a-z0-9-]*@[^:]*:.* master [a-z-]*' |
+  sed 's/^[0-9]*: \([a-z0-9-]*\)@.* master \([a-z-]*\)$/\1:\2/' | sort | tr '\n' ' ')
+[[ $masters == "cli1:br-host srv:br-other " ]] || fail "--bridge: after the switch's end the masters are '$masters'"
 lab down >/dev/null 2>&1
 grep -i 'runtime error\|AddressSanitizer\|LeakSanitizer\|ThreadSanitizer' "$LAB_DIR/console.out" &&
   fail "sanitizer report"

@@ -178,6 +178,7 @@ public:
     }
 
     std::string attach(uint32_t lport, const std::string &port, const std::string &host) {
+        forget_vanished();
         if (auto it = attached_.find(lport); it != attached_.end())
             return "% " + port + " is attached to " + it->second.host + " already";
         for (const auto &[other, a] : attached_)
@@ -234,6 +235,7 @@ public:
     }
 
     std::string detach(uint32_t lport) {
+        forget_vanished();
         auto it = attached_.find(lport);
         if (it == attached_.end())
             return "% The port is not attached";
@@ -243,7 +245,8 @@ public:
         return "";
     }
 
-    std::vector<PortStats> stats() const {
+    std::vector<PortStats> stats() {
+        forget_vanished();
         const kernel::TrafficCounters counters = read_counters();
         std::vector<PortStats> list;
         for (const auto &[lport, a] : attached_) {
@@ -284,6 +287,7 @@ public:
     }
 
     void shutdown() {
+        forget_vanished();
         for (auto it = attached_.begin(); it != attached_.end(); it = attached_.erase(it))
             if (std::string why = release(it->second); !why.empty())
                 say(QVLOG_LEVEL_ERROR, it->second.port + " on " + it->second.host + " left: " + why.substr(2));
@@ -423,6 +427,18 @@ private:
         say(QVLOG_LEVEL_WARNING, port + " on " + host + " taken over");
     }
 
+    // An interface that is gone took its filter and its bridge membership along: its attachment ends.
+    void forget_vanished() {
+        std::erase_if(attached_, [](const auto &entry) {
+            const Attachment &a = entry.second;
+            if (!host_name_of(a.ifindex).empty())
+                return false;
+            write_port(static_cast<uint32_t>(a.ifindex), 0);
+            say(QVLOG_LEVEL_WARNING, a.port + " detached: " + a.host + " is gone");
+            return true;
+        });
+    }
+
     // The id of this process's program, 0 when not loaded.
     static uint32_t program_id() {
         bpf_prog_info info{};
@@ -431,12 +447,8 @@ private:
     }
 
     // Takes an attached interface out of the bridge (unless it was there before), then its filter away,
-    // and its qdisc when it was created for the filter. An interface that is gone took them along.
+    // and its qdisc when it was created for the filter.
     std::string release(const Attachment &a) {
-        if (host_name_of(a.ifindex).empty()) {
-            write_port(static_cast<uint32_t>(a.ifindex), 0);
-            return "";
-        }
         if ((a.handle & kWasMember) == 0)
             if (int error = rtnl_link_release_ifindex(socket_, a.ifindex); error < 0)
                 return "% Cannot take " + a.host + " out of " + bridge_name_ + ": " + netlink_error(error);
