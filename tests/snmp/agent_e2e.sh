@@ -67,10 +67,11 @@ export SNMP_TRAP_SINK=127.0.0.1:$trap_port
 eval "$("$root/scripts/snmp_master.sh" start "$work/master")" || { echo "FAIL: no master agent"; exit 1; }
 
 # The switch reads its console from a FIFO that the test keeps open; net-snmp's allocations that live until
-# the process ends are no leaks of ours.
+# the process ends are no leaks of ours. Freed memory is overwritten (MALLOC_PERTURB_), so that a use of it
+# fails at once instead of when the block happens to be taken again.
 mkfifo "$work/console"
 echo "leak:libnetsnmp" >"$work/lsan.supp"
-LSAN_OPTIONS="suppressions=$work/lsan.supp" ${DHCPFTR_EMULATOR:-} "$dhcpftr" --batch --level 20 \
+MALLOC_PERTURB_=165 LSAN_OPTIONS="suppressions=$work/lsan.supp" ${DHCPFTR_EMULATOR:-} "$dhcpftr" --batch --level 20 \
   --agentx "$SNMP_AGENTX" --log-file "$work/switch.log" <"$work/console" >"$work/console.out" 2>&1 &
 switch_pid=$!
 exec 3>"$work/console"
@@ -113,12 +114,16 @@ portlist() {
   printf '%02X' "${octets[@]}"
 }
 
-# The same port list as snmpwalk shows it with the MIB's display hint "1x:" (hex octets without leading zeros).
+# The same port list as net-snmp's tools show it: an OCTET STRING without display hint, in hex octets, 16 to a
+# line, each followed by a blank.
 shown() {
   local hex text= i
   hex=$(portlist "$@")
-  for ((i = 0; i < 192; i += 2)); do text+=$(printf '%x:' "0x${hex:i:2}"); done
-  echo "${text%:}"
+  for ((i = 0; i < 96; i++)); do
+    text+="${hex:2*i:2} "
+    ((i % 16 == 15 && i < 95)) && text+=$'\n'
+  done
+  echo "Hex-STRING: $text"
 }
 
 wait_for_agent || { echo "FAIL: the agent does not answer"; exit 1; }
@@ -135,9 +140,9 @@ console "configure terminal" \
   "end"
 walk_expected="DHCPFTR-MIB::dhcpftrTrapLogState.0 = INTEGER: enabled(1)
 DHCPFTR-MIB::dhcpftrSuppressDuration.0 = Gauge32: 5 minutes
-DHCPFTR-MIB::dhcpftrPermitPorts[10.1.1.1][STRING: 0:0:0:0:0:0] = STRING: $(shown 8)
-DHCPFTR-MIB::dhcpftrPermitPorts[10.1.1.1][STRING: 0:11:22:33:44:55] = STRING: $(shown 65 641)
-DHCPFTR-MIB::dhcpftrPermitPorts[192.168.1.10][STRING: 0:0:0:0:0:0] = STRING: $(shown 1 2 3 4)
+DHCPFTR-MIB::dhcpftrPermitPorts[10.1.1.1][STRING: 0:0:0:0:0:0] = $(shown 8)
+DHCPFTR-MIB::dhcpftrPermitPorts[10.1.1.1][STRING: 0:11:22:33:44:55] = $(shown 65 641)
+DHCPFTR-MIB::dhcpftrPermitPorts[192.168.1.10][STRING: 0:0:0:0:0:0] = $(shown 1 2 3 4)
 DHCPFTR-MIB::dhcpftrPermitStatus[10.1.1.1][STRING: 0:0:0:0:0:0] = INTEGER: active(1)
 DHCPFTR-MIB::dhcpftrPermitStatus[10.1.1.1][STRING: 0:11:22:33:44:55] = INTEGER: active(1)
 DHCPFTR-MIB::dhcpftrPermitStatus[192.168.1.10][STRING: 0:0:0:0:0:0] = INTEGER: active(1)
@@ -168,7 +173,7 @@ done
 # ---- Changes: ports added to a rule, a rule created and destroyed, a port enabled and disabled, the scalars.
 rule=dhcpftrPermitPorts.192.168.1.10.0.0.0.0.0.0
 snmpset -Oq "${writer[@]}" "$rule" x "$(portlist 1 5 641)" >/dev/null 2>&1 || fail "ports SET on 192.168.1.10"
-check "ports added to a rule" "$(shown 1 2 3 4 5 641)" "$(snmpget -Oqv "${reader[@]}" "$rule" 2>&1)"
+check "ports added to a rule" "$(shown 1 2 3 4 5 641)" "$(snmpget -Ov "${reader[@]}" "$rule" 2>&1)"
 
 new=172.16.0.5.0.2.4.6.8.10
 # set ARGUMENTS...: what snmpset says on standard error (nothing when the SET is accepted).
@@ -202,8 +207,11 @@ refusal() {  # NAME EXPECTED-ERROR SNMPSET-ARGUMENTS...
   [[ $out == *"Reason: $error"* ]] || fail "$name: expected $error, got: $out"
 }
 refusal "a port that does not exist" inconsistentValue "$rule" x "$(portlist 64)"
-refusal "server 0.0.0.0" inconsistentValue \
-  dhcpftrPermitPorts.0.0.0.0.0.0.0.0.0.0 x "$(portlist 1)" dhcpftrPermitStatus.0.0.0.0.0.0.0.0.0.0 i createAndGo
+# Servers the operator's rule command refuses (the whole rule: sim::snmp::permit_server_allowed).
+for server in 0.0.0.0 10.1.1.255; do
+  refusal "server $server" wrongValue dhcpftrPermitPorts.$server.0.0.0.0.0.0 x "$(portlist 1)" \
+    dhcpftrPermitStatus.$server.0.0.0.0.0.0 i createAndGo
+done
 refusal "a new rule without ports" inconsistentValue dhcpftrPermitStatus.10.9.9.9.0.0.0.0.0.0 i createAndGo
 refusal "ports of a rule that does not exist" inconsistentName dhcpftrPermitPorts.10.9.9.9.0.0.0.0.0.0 x "$(portlist 1)"
 refusal "a suppress duration of 31" wrongValue dhcpftrSuppressDuration.0 u 31
@@ -228,6 +236,18 @@ check "nothing changed by the refusals" "$before" "$(walk)"
 "$root/scripts/snmp_master.sh" restart "$work/master" >/dev/null || fail "master restart"
 wait_for_agent || fail "the agent does not serve again after the master's restart"
 check "walk after the master's restart" "$before" "$(walk)"
+
+# ---- A kernel filter slower than the master's AgentX timeout (5 s): the master answers genError and drops the
+# ---- agent, whose change comes to an end later. The switch keeps running, the agent connects again, and the
+# ---- change is kept or taken back, the daemon and the kernel filter agreeing on it.
+console "platform kernel delay 6000"
+out=$(snmpset -Oq -v2c -c private -t 8 -r 0 "${mib[@]}" "127.0.0.1:$SNMP_PORT" dhcpftrTrapLogState.0 i enabled 2>&1) &&
+  fail "a SET slower than the master's timeout: accepted"
+[[ $out == *"Reason: (genError)"* ]] || fail "a SET slower than the master's timeout: $out"
+wait_for_agent || fail "the agent does not serve again after its master gave up on a SET"
+console "platform kernel delay 0" "platform kernel audit"
+check "the daemon and the kernel filter after it" "no difference" \
+  "$(grep '^Audit: ' "$work/console.out" | tail -n 1 | sed 's/.*, //')"
 
 # ---- 255 rules: a bulk walk of the rule table returns every row once, in order.
 console "clear running-config" "configure terminal"

@@ -1,6 +1,21 @@
 // The AgentX subagent (sim_agent.h): DHCPFTR-MIB's objects answered through the bridge commands.
 #include "snmp/sim_agent.h"
 
+namespace sim::snmp {
+
+bool permit_server_allowed(uint32_t address) {
+    const uint32_t first = address >> 24;
+    if (first == 0 || first == 127 || first >= 224 || (address >> 16) == 0xA9FEu || (address & 0xFFu) == 0xFFu)
+        return false;
+    if (first < 128)  // class A: not the network's address
+        return (address & 0xFFFFFFu) != 0;
+    if (first < 192)  // class B: not 191.255.x.x, not the network's address
+        return (address >> 16) != 0xBFFFu && (address & 0xFFFFu) != 0;
+    return (address >> 8) != 0xDFFFFFu && (address & 0xFFu) != 0;  // class C: not 223.255.255.x, nor x.x.x.0
+}
+
+}  // namespace sim::snmp
+
 #if SIM_HAVE_NETSNMP
 
 #include <net-snmp/net-snmp-config.h>
@@ -14,15 +29,15 @@
 #include <csignal>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <utility>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <mutex>
-
-#include "format/sim_format.h"
 #include "if_table.h"
 #include "kernel/sim_traffic.h"
 #include "qvlog.h"
@@ -36,23 +51,27 @@ constexpr char kName[] = "dhcpftr";
 
 using Oid = std::vector<oid>;
 
-// The objects of the module, in OID order, relative to dhcpftrObjects.
+// dhcpftrObjects: experimental.2026.1.
+const Oid g_objects = {1, 3, 6, 1, 3, 2026, 1};
+
+// The objects of the module, in OID order.
 enum class Table { scalars, permit, port };
 
 struct Object {
-    Oid suffix;
+    Oid name;
     Table table;
     int32_t column;  // the column of the bridge's values (for the scalars: 1 trap/log state, 2 duration)
     u_char type;
 };
 
 const Object kObjects[] = {
-    {{1}, Table::scalars, 1, ASN_INTEGER},        // dhcpftrTrapLogState
-    {{2}, Table::scalars, 2, ASN_UNSIGNED},       // dhcpftrSuppressDuration
-    {{3, 1, 3}, Table::permit, 3, ASN_OCTET_STR}, // dhcpftrPermitPorts
-    {{3, 1, 4}, Table::permit, 4, ASN_INTEGER},   // dhcpftrPermitStatus
-    {{4, 1, 2}, Table::port, 2, ASN_INTEGER},     // dhcpftrPortStatus
+    {{1, 3, 6, 1, 3, 2026, 1, 1}, Table::scalars, 1, ASN_INTEGER},         // dhcpftrTrapLogState
+    {{1, 3, 6, 1, 3, 2026, 1, 2}, Table::scalars, 2, ASN_UNSIGNED},        // dhcpftrSuppressDuration
+    {{1, 3, 6, 1, 3, 2026, 1, 3, 1, 3}, Table::permit, 3, ASN_OCTET_STR},  // dhcpftrPermitPorts
+    {{1, 3, 6, 1, 3, 2026, 1, 3, 1, 4}, Table::permit, 4, ASN_INTEGER},    // dhcpftrPermitStatus
+    {{1, 3, 6, 1, 3, 2026, 1, 4, 1, 2}, Table::port, 2, ASN_INTEGER},      // dhcpftrPortStatus
 };
+constexpr int32_t kPermitPortsColumn = 3;
 
 // Values of the objects.
 constexpr long kTrapEnabled = 1;
@@ -64,15 +83,34 @@ constexpr long kRowActive = 1;
 constexpr long kRowCreateAndGo = 4;
 constexpr long kRowDestroy = 6;
 
-// Indexes: a permit rule's is its server address and client MAC (10 sub-identifiers of 0-255), a port's its
-// ifindex. The switch's ports and trunks have the ifindexes 5121 to 5888.
-using PermitKey = std::array<uint8_t, 10>;
+// A row's key as the bridge sends it, whose byte order is the table's row order: a permit rule's 12 bytes
+// (server address, client MAC, two zero bytes), a port's ifindex in 4 bytes, most significant first. In an
+// OID, a permit row's index is the first 10 of them (sub-identifiers of 0 to 255), a port row's the ifindex.
+// The switch's ports and trunks have the ifindexes 5121 to 5888.
+using Key = std::vector<uint8_t>;
+constexpr std::size_t kPermitIndexLength = 10;
+constexpr std::size_t kPermitKeyLength = 12;
 constexpr oid kMaxIfindex = 2147483647;
 constexpr uint32_t kFirstIfindex = 5121;
 constexpr uint32_t kLastIfindex = 5888;
 
-// dhcpftrObjects: experimental.2026.1.
-const Oid g_objects = {1, 3, 6, 1, 3, 2026, 1};
+// The row order of keys (byte by byte; not Key's operator<, which GCC 12 at -O3 warns about wrongly).
+bool precedes(const Key &a, const Key &b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](uint8_t x, uint8_t y) { return x < y; });
+}
+
+Key port_key(uint32_t ifindex) {
+    return {static_cast<uint8_t>(ifindex >> 24), static_cast<uint8_t>(ifindex >> 16),
+            static_cast<uint8_t>(ifindex >> 8), static_cast<uint8_t>(ifindex)};
+}
+
+uint32_t key_number(const Key &key, std::size_t length = 4) {
+    uint32_t number = 0;
+    for (std::size_t i = 0; i < length && i < key.size(); ++i)
+        number = number << 8 | key[i];
+    return number;
+}
 
 void log_line(int level, const std::string &text) {
     qvprintf(kLogModule, 0, level, QVLOG_FLAG_NEW_LINE, "snmp: %s\n", text.c_str());
@@ -80,26 +118,21 @@ void log_line(int level, const std::string &text) {
 
 // ---- Reading through the bridge
 
-std::string permit_words(const PermitKey &key) {
-    return format("%u.%u.%u.%u %02X:%02X:%02X:%02X:%02X:%02X", key[0], key[1], key[2], key[3], key[4], key[5],
-                  key[6], key[7], key[8], key[9]);
+// The bridge command that reads the row of key, or the rows after it.
+std::string show_line(Table table, const Key &key) {
+    return (table == Table::permit ? "show ip dhcp screening snmp " : "show ip dhcp screening snmp ports ") +
+           key_text(key);
 }
 
-std::optional<Row> first_row(Reply reply) {
+// The row of key as stored now, with a bridge command of its own.
+std::optional<Row> stored_row(Table table, const Key &key) {
+    Reply reply = run(show_line(table, key), EXEC_MODE, Walk::get);
     if (reply.rows.empty())
         return std::nullopt;
     return std::move(reply.rows.front());
 }
 
-std::optional<Row> permit_row(const PermitKey &key, Walk walk) {
-    return first_row(run("show ip dhcp screening snmp " + permit_words(key), EXEC_MODE, walk));
-}
-
-std::optional<Row> port_row(uint32_t ifindex, Walk walk) {
-    return first_row(run("show ip dhcp screening snmp ports " + std::to_string(ifindex), EXEC_MODE, walk));
-}
-
-std::vector<Value> scalar_values() { return run("show ip dhcp screening snmp", EXEC_MODE).scalars; }
+std::vector<Value> stored_scalars() { return run("show ip dhcp screening snmp", EXEC_MODE).scalars; }
 
 const Value *value_of(const std::vector<Value> &values, int32_t column) {
     for (const Value &value : values)
@@ -108,26 +141,113 @@ const Value *value_of(const std::vector<Value> &values, int32_t column) {
     return nullptr;
 }
 
-PermitKey permit_key_of(const Row &row) {
-    PermitKey key{};
-    std::copy_n(row.key.begin(), std::min(row.key.size(), key.size()), key.begin());
-    return key;
-}
+// What one read request has read so far. The master asks for each repetition of a GETBULK in an AgentX
+// request of its own, all carrying the SNMP request's transaction. The first walks on through as many rows as
+// the table's previous request asked for, with one bridge command, and the others are answered from those
+// rows. A request of another transaction starts afresh (and a SET forgets everything), so an answer is never
+// older than the SNMP request it belongs to.
+class Reads {
+public:
+    // The reads of the request (session, transaction) from now on; the same request keeps what it read.
+    void begin(long session, long transaction) {
+        if (std::make_pair(session, transaction) == request_)
+            return;
+        for (Stretch &stretch : tables_)
+            if (stretch.served > 0)
+                stretch.rows_per_walk = std::min(stretch.served, kMaxRowsPerWalk);
+        clear();
+        request_ = {session, transaction};
+    }
 
-uint32_t ifindex_of(const Row &row) {
-    uint32_t ifindex = 0;
-    for (std::size_t i = 0; i < 4 && i < row.key.size(); ++i)
-        ifindex = ifindex << 8 | row.key[i];
-    return ifindex;
-}
+    void clear() {
+        request_ = {-1, -1};
+        scalars_.reset();
+        exact_.reset();
+        for (Stretch &stretch : tables_) {
+            stretch.valid = false;
+            stretch.rows.clear();
+            stretch.served = 0;
+            stretch.last_served.clear();
+        }
+    }
+
+    const std::vector<Value> &scalars() {
+        if (!scalars_)
+            scalars_ = stored_scalars();
+        return *scalars_;
+    }
+
+    // The row of key, or null; valid until the next read.
+    const Row *row(Table table, const Key &key) {
+        const Stretch &stretch = of(table);
+        if (stretch.valid && precedes(stretch.from, key) &&
+            (stretch.to_end || (!stretch.rows.empty() && !precedes(stretch.rows.back().key, key)))) {
+            auto found = std::find_if(stretch.rows.begin(), stretch.rows.end(),
+                                      [&key](const Row &row) { return row.key == key; });
+            return found == stretch.rows.end() ? nullptr : &*found;
+        }
+        if (!exact_ || exact_->table != table || exact_->key != key)
+            exact_ = Exact{table, key, stored_row(table, key)};
+        return exact_->row ? &*exact_->row : nullptr;
+    }
+
+    // The first row after key, or null; valid until the next read.
+    const Row *after(Table table, const Key &key) {
+        Stretch &stretch = of(table);
+        if (!stretch.valid || precedes(key, stretch.from) || !covers_after(stretch, key)) {
+            Reply reply = run(show_line(table, key), EXEC_MODE, Walk::next, stretch.rows_per_walk);
+            stretch.valid = true;
+            stretch.from = key;
+            stretch.to_end = reply.rows.size() < stretch.rows_per_walk;
+            stretch.rows = std::move(reply.rows);
+        }
+        auto found = first_after(stretch, key);
+        if (found == stretch.rows.end())
+            return nullptr;
+        if (found->key != stretch.last_served) {
+            ++stretch.served;
+            stretch.last_served = found->key;
+        }
+        return &*found;
+    }
+
+private:
+    static constexpr std::size_t kMaxRowsPerWalk = 64;
+
+    // The rows of a table after `from`, in order: every one of them when to_end, else up to the last read.
+    struct Stretch {
+        bool valid = false;
+        Key from;
+        std::vector<Row> rows;
+        bool to_end = false;
+        std::size_t rows_per_walk = 1;
+        std::size_t served = 0;  // rows handed out in this request
+        Key last_served;
+    };
+    struct Exact {
+        Table table;
+        Key key;
+        std::optional<Row> row;
+    };
+
+    static std::vector<Row>::const_iterator first_after(const Stretch &stretch, const Key &key) {
+        return std::upper_bound(stretch.rows.begin(), stretch.rows.end(), key,
+                                [](const Key &k, const Row &row) { return precedes(k, row.key); });
+    }
+    static bool covers_after(const Stretch &stretch, const Key &key) {
+        return stretch.to_end || first_after(stretch, key) != stretch.rows.end();
+    }
+    Stretch &of(Table table) { return tables_[table == Table::permit ? 0 : 1]; }
+
+    std::pair<long, long> request_{-1, -1};
+    std::optional<std::vector<Value>> scalars_;
+    std::optional<Exact> exact_;
+    std::array<Stretch, 2> tables_;
+};
+
+Reads g_reads;
 
 // ---- OIDs
-
-Oid object_oid(const Object &object) {
-    Oid name = g_objects;
-    name.insert(name.end(), object.suffix.begin(), object.suffix.end());
-    return name;
-}
 
 bool starts_with(const oid *name, std::size_t length, const Oid &prefix) {
     return length >= prefix.size() && std::equal(prefix.begin(), prefix.end(), name);
@@ -136,48 +256,49 @@ bool starts_with(const oid *name, std::size_t length, const Oid &prefix) {
 // The object whose OID begins name, and the rest of name after it.
 const Object *object_of(const oid *name, std::size_t length, Oid &rest) {
     for (const Object &object : kObjects) {
-        Oid prefix = object_oid(object);
-        if (starts_with(name, length, prefix)) {
-            rest.assign(name + prefix.size(), name + length);
+        if (starts_with(name, length, object.name)) {
+            rest.assign(name + object.name.size(), name + length);
             return &object;
         }
     }
     return nullptr;
 }
 
-std::optional<PermitKey> permit_index(const Oid &rest) {
-    if (rest.size() != PermitKey().size() || std::any_of(rest.begin(), rest.end(), [](oid s) { return s > 255; }))
+// The key of a permit row's index, or of a port row's.
+std::optional<Key> permit_index(const Oid &rest) {
+    if (rest.size() != kPermitIndexLength || std::any_of(rest.begin(), rest.end(), [](oid s) { return s > 255; }))
         return std::nullopt;
-    PermitKey key{};
-    std::copy(rest.begin(), rest.end(), key.begin());
+    Key key(kPermitKeyLength, 0);
+    for (std::size_t i = 0; i < kPermitIndexLength; ++i)
+        key[i] = static_cast<uint8_t>(rest[i]);
     return key;
 }
 
-std::optional<uint32_t> port_index(const Oid &rest) {
+std::optional<Key> port_index(const Oid &rest) {
     if (rest.size() != 1 || rest[0] < 1 || rest[0] > kMaxIfindex)
         return std::nullopt;
-    return static_cast<uint32_t>(rest[0]);
+    return port_key(static_cast<uint32_t>(rest[0]));
 }
 
-// One instance of an object: its OID and value.
+// One instance of an object: its OID and value (valid until the next read).
 struct Instance {
+    const Object *object;
     Oid name;
-    Value value;
+    const Value *value;
 };
 
-std::optional<Instance> row_instance(const Object &object, const std::optional<Row> &row) {
-    if (!row)
+std::optional<Instance> row_instance(const Object &object, const Row *row) {
+    if (row == nullptr)
         return std::nullopt;
     const Value *value = value_of(row->values, object.column);
     if (value == nullptr)
         return std::nullopt;
-    Instance instance{object_oid(object), *value};
-    if (object.table == Table::permit) {
-        const PermitKey key = permit_key_of(*row);
-        instance.name.insert(instance.name.end(), key.begin(), key.end());
-    } else {
-        instance.name.push_back(ifindex_of(*row));
-    }
+    Instance instance{&object, object.name, value};
+    if (object.table == Table::permit)
+        instance.name.insert(instance.name.end(), row->key.begin(),
+                             row->key.begin() + static_cast<std::ptrdiff_t>(std::min(row->key.size(), kPermitIndexLength)));
+    else
+        instance.name.push_back(key_number(row->key));
     return instance;
 }
 
@@ -187,33 +308,32 @@ std::optional<Instance> exact(const Object &object, const Oid &rest) {
     case Table::scalars: {
         if (rest != Oid{0})
             return std::nullopt;
-        std::vector<Value> values = scalar_values();
-        const Value *value = value_of(values, object.column);
+        const Value *value = value_of(g_reads.scalars(), object.column);
         if (value == nullptr)
             return std::nullopt;
-        Oid name = object_oid(object);
+        Oid name = object.name;
         name.push_back(0);
-        return Instance{name, *value};
+        return Instance{&object, name, value};
     }
     case Table::permit:
         if (auto key = permit_index(rest))
-            return row_instance(object, permit_row(*key, Walk::get));
+            return row_instance(object, g_reads.row(Table::permit, *key));
         return std::nullopt;
     case Table::port:
-        if (auto ifindex = port_index(rest))
-            return row_instance(object, port_row(*ifindex, Walk::get));
+        if (auto key = port_index(rest))
+            return row_instance(object, g_reads.row(Table::port, *key));
         return std::nullopt;
     }
     return std::nullopt;
 }
 
-// Subtracts one from a key read as one number; false when it is zero.
-bool decrement(PermitKey &key) {
-    for (std::size_t i = key.size(); i-- > 0;) {
+// Subtracts one from the first count bytes of a key read as one number; false when they are zero.
+bool decrement(Key &key, std::size_t count) {
+    for (std::size_t i = count; i-- > 0;) {
         if (key[i]-- != 0)
             return true;
     }
-    key.fill(0);
+    std::fill_n(key.begin(), count, 0);
     return false;
 }
 
@@ -224,12 +344,12 @@ std::optional<Instance> after(const Object &object, const Oid &rest) {
     case Table::scalars:
         return rest.empty() ? exact(object, Oid{0}) : std::nullopt;
     case Table::permit: {
-        PermitKey key{};
-        bool inclusive = rest.size() < key.size();  // a shorter index comes before every row it begins
-        for (std::size_t i = 0; i < rest.size() && i < key.size(); ++i) {
+        Key key(kPermitKeyLength, 0);
+        bool inclusive = rest.size() < kPermitIndexLength;  // a shorter index comes before every row it begins
+        for (std::size_t i = 0; i < rest.size() && i < kPermitIndexLength; ++i) {
             if (rest[i] > 255) {
                 // No row has this sub-identifier: the rows wanted come after every key of the part before.
-                std::fill(key.begin() + static_cast<std::ptrdiff_t>(i), key.end(), 0xFF);
+                std::fill(key.begin() + static_cast<std::ptrdiff_t>(i), key.begin() + kPermitIndexLength, 0xFF);
                 inclusive = false;
                 break;
             }
@@ -238,15 +358,15 @@ std::optional<Instance> after(const Object &object, const Oid &rest) {
         // From a key of server address 0 the bridge walks from the first row, which no stored rule can
         // precede; otherwise "at or after key" is "after key minus one".
         if (inclusive)
-            decrement(key);
-        return row_instance(object, permit_row(key, Walk::next));
+            decrement(key, kPermitIndexLength);
+        return row_instance(object, g_reads.after(Table::permit, key));
     }
     case Table::port: {
         if (rest.empty() || rest[0] < kFirstIfindex)
-            return row_instance(object, port_row(0, Walk::next));
+            return row_instance(object, g_reads.after(Table::port, port_key(0)));
         if (rest[0] >= kLastIfindex)
             return std::nullopt;
-        return row_instance(object, port_row(static_cast<uint32_t>(rest[0]), Walk::next));
+        return row_instance(object, g_reads.after(Table::port, port_key(static_cast<uint32_t>(rest[0]))));
     }
     }
     return std::nullopt;
@@ -255,11 +375,10 @@ std::optional<Instance> after(const Object &object, const Oid &rest) {
 // The first instance of the module whose OID comes after name.
 std::optional<Instance> next(const oid *name, std::size_t length) {
     for (const Object &object : kObjects) {
-        const Oid prefix = object_oid(object);
         std::optional<Instance> found;
-        if (starts_with(name, length, prefix))
-            found = after(object, Oid(name + prefix.size(), name + length));
-        else if (snmp_oid_compare(name, length, prefix.data(), prefix.size()) < 0)
+        if (starts_with(name, length, object.name))
+            found = after(object, Oid(name + object.name.size(), name + length));
+        else if (snmp_oid_compare(name, length, object.name.data(), object.name.size()) < 0)
             found = after(object, {});
         if (found)
             return found;
@@ -288,7 +407,7 @@ void answer_get(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *reque
         return;
     }
     if (auto instance = exact(*object, rest))
-        set_value(var, *object, instance->value);
+        set_value(var, *object, *instance->value);
     else
         netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHINSTANCE);
 }
@@ -298,10 +417,8 @@ void answer_next(netsnmp_request_info *request) {
     std::optional<Instance> instance = next(var->name, var->name_length);
     if (!instance)
         return;  // nothing after it here: the agent goes on with the next subtree
-    Oid rest;
-    const Object *object = object_of(instance->name.data(), instance->name.size(), rest);
     snmp_set_var_objid(var, instance->name.data(), instance->name.size());
-    set_value(var, *object, instance->value);
+    set_value(var, *instance->object, *instance->value);
 }
 
 // ---- Changes
@@ -310,8 +427,7 @@ void answer_next(netsnmp_request_info *request) {
 struct Change {
     Table table = Table::scalars;
     std::size_t request = 0;  // position of its first variable in the request
-    PermitKey key{};          // permit rows
-    uint32_t ifindex = 0;     // port rows
+    Key key;                  // rows
     int32_t column = 0;       // scalars
     std::optional<std::vector<uint8_t>> ports;
     std::optional<long> status;
@@ -324,13 +440,14 @@ struct Change {
 
 // The changes of one SET, kept from its first phase to its last. The undo lines are the commands that take
 // back what its action phase did, in the order done.
+using Undo = std::vector<std::pair<int, std::string>>;  // (mode, line)
 struct Plan {
     std::vector<Change> changes;
-    std::vector<std::pair<int, std::string>> undo;  // (mode, line)
+    Undo undo;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
 
-std::map<long, Plan> g_plans;  // by transaction
+std::map<std::pair<long, long>, Plan> g_plans;  // by AgentX session and transaction
 
 netsnmp_request_info *request_at(netsnmp_request_info *requests, std::size_t position) {
     for (std::size_t i = 0; requests != nullptr && i < position; ++i)
@@ -397,17 +514,10 @@ int plan_changes(netsnmp_request_info *requests, Plan &plan, netsnmp_request_inf
             break;
         case Table::permit:
         case Table::port: {
-            if (object->table == Table::permit) {
-                auto key = permit_index(rest);
-                if (!key)
-                    return SNMP_ERR_NOCREATION;
-                change.key = *key;
-            } else {
-                auto ifindex = port_index(rest);
-                if (!ifindex)
-                    return SNMP_ERR_NOCREATION;
-                change.ifindex = *ifindex;
-            }
+            auto key = object->table == Table::permit ? permit_index(rest) : port_index(rest);
+            if (!key)
+                return SNMP_ERR_NOCREATION;
+            change.key = *key;
             if (object->type == ASN_OCTET_STR) {
                 if (int error = netsnmp_check_vb_type_and_size(var, ASN_OCTET_STR, kPortListOctets);
                     error != SNMP_ERR_NOERROR)
@@ -421,13 +531,18 @@ int plan_changes(netsnmp_request_info *requests, Plan &plan, netsnmp_request_inf
                     return SNMP_ERR_WRONGVALUE;
                 change.status = status;
             }
+            // A rule whose server the operator's command would refuse is never made or given ports: it would
+            // be saved with the configuration and refused when the switch boots from it. Destroying one is
+            // allowed.
+            if (object->table == Table::permit && change.status != kRowDestroy &&
+                !permit_server_allowed(key_number(change.key)))
+                return SNMP_ERR_WRONGVALUE;
             break;
         }
         }
         // Variables of one row make one change.
         auto same_row = [&change](const Change &other) {
-            return other.table == change.table && other.table != Table::scalars && other.key == change.key &&
-                   other.ifindex == change.ifindex;
+            return other.table == change.table && other.table != Table::scalars && other.key == change.key;
         };
         auto existing = std::find_if(plan.changes.begin(), plan.changes.end(), same_row);
         if (existing == plan.changes.end()) {
@@ -450,7 +565,7 @@ int plan_changes(netsnmp_request_info *requests, Plan &plan, netsnmp_request_inf
 int check_change(Change &change) {
     switch (change.table) {
     case Table::scalars: {
-        std::vector<Value> values = scalar_values();
+        std::vector<Value> values = stored_scalars();
         const Value *value = value_of(values, change.column);
         if (value == nullptr)
             return SNMP_ERR_RESOURCEUNAVAILABLE;
@@ -458,10 +573,10 @@ int check_change(Change &change) {
         return SNMP_ERR_NOERROR;
     }
     case Table::permit: {
-        std::optional<Row> row = permit_row(change.key, Walk::get);
+        std::optional<Row> row = stored_row(Table::permit, change.key);
         change.exists = row.has_value();
         if (row)
-            if (const Value *ports = value_of(row->values, 3))
+            if (const Value *ports = value_of(row->values, kPermitPortsColumn))
                 change.old_ports = ports->octets;
         if (change.status == kRowDestroy)
             return change.ports ? SNMP_ERR_INCONSISTENTVALUE : SNMP_ERR_NOERROR;
@@ -472,11 +587,11 @@ int check_change(Change &change) {
         return change.exists ? SNMP_ERR_NOERROR : SNMP_ERR_INCONSISTENTNAME;
     }
     case Table::port:
-        change.exists = port_row(change.ifindex, Walk::get).has_value();
+        change.exists = stored_row(Table::port, change.key).has_value();
         if (change.status == kRowCreateAndGo) {
             if (change.exists)
                 return SNMP_ERR_INCONSISTENTVALUE;
-            return ifname_of(change.ifindex).empty() ? SNMP_ERR_INCONSISTENTNAME : SNMP_ERR_NOERROR;
+            return ifname_of(key_number(change.key)).empty() ? SNMP_ERR_INCONSISTENTNAME : SNMP_ERR_NOERROR;
         }
         if (change.status == kRowActive && !change.exists)
             return SNMP_ERR_INCONSISTENTVALUE;
@@ -509,20 +624,18 @@ std::string scalar_line(int32_t column, long value) {
 }
 
 // The operator's command that takes ports (interface names joined by ",") out of the rule of key.
-std::string remove_ports_line(const PermitKey &key, const std::string &names) {
+std::string remove_ports_line(const Key &key, const std::string &names) {
     const bool all_clients = std::all_of(key.begin() + 4, key.end(), [](uint8_t b) { return b == 0; });
-    const std::string words = permit_words(key);
+    const std::string words = key_text(key);
     const std::size_t blank = words.find(' ');
     return "no ip dhcp screening server-ip " + words.substr(0, blank) +
            (all_clients ? "" : " client-mac" + words.substr(blank)) + " ports " + names;
 }
 
-using Undo = std::vector<std::pair<int, std::string>>;
-
 int apply_scalar(const Change &change, Undo &undo) {
     if (!command(CONFIG_MODE, scalar_line(change.column, change.number)))
         return SNMP_ERR_INCONSISTENTVALUE;
-    std::vector<Value> values = scalar_values();
+    std::vector<Value> values = stored_scalars();
     const Value *value = value_of(values, change.column);
     if (value == nullptr || value->number != change.number)
         return SNMP_ERR_COMMITFAILED;
@@ -531,13 +644,13 @@ int apply_scalar(const Change &change, Undo &undo) {
 }
 
 int apply_permit(const Change &change, Undo &undo) {
-    const std::string key = permit_words(change.key);
+    const std::string key = key_text(change.key);
     if (change.status == kRowDestroy) {
         if (!change.exists)
             return SNMP_ERR_NOERROR;
         if (!command(CONFIG_MODE, "no ip dhcp screening snmp " + key))
             return SNMP_ERR_INCONSISTENTVALUE;
-        if (permit_row(change.key, Walk::get))
+        if (stored_row(Table::permit, change.key))
             return SNMP_ERR_COMMITFAILED;
         undo.emplace_back(CONFIG_MODE,
                           "ip dhcp screening snmp " + key + " " + port_words(change.old_ports) + " create");
@@ -548,8 +661,8 @@ int apply_permit(const Change &change, Undo &undo) {
     const char *action = change.exists ? " write" : " create";
     if (!command(CONFIG_MODE, "ip dhcp screening snmp " + key + " " + port_words(*change.ports) + action))
         return SNMP_ERR_INCONSISTENTVALUE;
-    std::optional<Row> row = permit_row(change.key, Walk::get);
-    const Value *ports = row ? value_of(row->values, 3) : nullptr;
+    std::optional<Row> row = stored_row(Table::permit, change.key);
+    const Value *ports = row ? value_of(row->values, kPermitPortsColumn) : nullptr;
     if (ports == nullptr || !holds(ports->octets, *change.ports))
         return SNMP_ERR_COMMITFAILED;
     if (!change.exists) {
@@ -569,11 +682,11 @@ int apply_port(const Change &change, Undo &undo) {
     const bool enable = change.status == kRowCreateAndGo;
     if (change.status == kRowActive || (!enable && !change.exists))
         return SNMP_ERR_NOERROR;
-    const std::string on = "ip dhcp screening ports " + ifname_of(change.ifindex);
+    const std::string on = "ip dhcp screening ports " + ifname_of(key_number(change.key));
     const std::string off = "no " + on;
     if (!command(CONFIG_MODE, enable ? on : off))
         return SNMP_ERR_INCONSISTENTVALUE;
-    if (port_row(change.ifindex, Walk::get).has_value() != enable)
+    if (stored_row(Table::port, change.key).has_value() != enable)
         return SNMP_ERR_COMMITFAILED;
     undo.emplace_back(CONFIG_MODE, enable ? off : on);
     return SNMP_ERR_NOERROR;
@@ -594,12 +707,22 @@ int apply(const Change &change, Undo &undo) {
     return SNMP_ERR_GENERR;
 }
 
-long transaction_of(netsnmp_agent_request_info *reqinfo) {
-    return reqinfo->asp != nullptr && reqinfo->asp->pdu != nullptr ? reqinfo->asp->pdu->transid : 0;
+// Takes back what a SET's action phase did, the last change first.
+void take_back(Plan &plan) {
+    for (auto it = plan.undo.rbegin(); it != plan.undo.rend(); ++it)
+        command(it->first, it->second);
+    plan.undo.clear();
+}
+
+// The AgentX session and the transaction of a request (every phase of one SET has the same).
+std::pair<long, long> request_of(netsnmp_agent_request_info *reqinfo) {
+    if (reqinfo->asp == nullptr || reqinfo->asp->pdu == nullptr)
+        return {0, 0};
+    return {static_cast<long>(reqinfo->asp->pdu->sessid), reqinfo->asp->pdu->transid};
 }
 
 void answer_set(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *requests) {
-    const long transaction = transaction_of(reqinfo);
+    const std::pair<long, long> transaction = request_of(reqinfo);
     switch (reqinfo->mode) {
     case MODE_SET_RESERVE1: {
         // A transaction its master abandoned long ago is forgotten.
@@ -621,22 +744,21 @@ void answer_set(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *reque
         }
         break;
     case MODE_SET_ACTION: {
+        // A change that fails takes back the ones made before it at once: the master that would ask for it
+        // may have given up on the request already.
         Plan &plan = g_plans[transaction];
         for (const Change &change : plan.changes) {
             if (int error = apply(change, plan.undo); error != SNMP_ERR_NOERROR) {
                 netsnmp_set_request_error(reqinfo, request_at(requests, change.request), error);
+                take_back(plan);
                 break;
             }
         }
         break;
     }
-    case MODE_SET_UNDO: {
-        Plan &plan = g_plans[transaction];
-        for (auto it = plan.undo.rbegin(); it != plan.undo.rend(); ++it)
-            command(it->first, it->second);
-        plan.undo.clear();
+    case MODE_SET_UNDO:
+        take_back(g_plans[transaction]);
         break;
-    }
     case MODE_SET_FREE:
         g_plans.erase(transaction);
         break;
@@ -649,16 +771,20 @@ int handle(netsnmp_mib_handler *, netsnmp_handler_registration *, netsnmp_agent_
            netsnmp_request_info *requests) {
     switch (reqinfo->mode) {
     case MODE_GET:
-        for (netsnmp_request_info *request = requests; request != nullptr; request = request->next)
-            if (request->processed == 0)
-                answer_get(reqinfo, request);
+    case MODE_GETNEXT: {
+        const std::pair<long, long> request = request_of(reqinfo);
+        g_reads.begin(request.first, request.second);
+        for (netsnmp_request_info *r = requests; r != nullptr; r = r->next)
+            if (r->processed == 0) {
+                if (reqinfo->mode == MODE_GET)
+                    answer_get(reqinfo, r);
+                else
+                    answer_next(r);
+            }
         break;
-    case MODE_GETNEXT:
-        for (netsnmp_request_info *request = requests; request != nullptr; request = request->next)
-            if (request->processed == 0)
-                answer_next(request);
-        break;
+    }
     default:
+        g_reads.clear();
         answer_set(reqinfo, requests);
         break;
     }
@@ -743,6 +869,54 @@ void send_reports() {
         notify(report);
 }
 
+// ---- The internal sessions
+
+// net-snmp hands each request of the master to the agent, and the agent's answer back, through a pair of
+// internal sessions joined by pipes. The answer to a phase of a SET names the master's session it is for, and
+// net-snmp sends it there without checking that the session still exists. A master that gives up on a slow
+// request (its AgentX timeout) drops the session, which is freed when the next wait is prepared; an answer
+// still queued then would be sent through freed memory. So every internal message is handled in the turn of
+// the loop that produced it: when a turn ends, no request or answer of the master's session is in flight.
+std::vector<int> g_descriptors;  // the descriptors net-snmp waited on last
+std::vector<int> g_internal;     // those of the internal sessions (pipes)
+
+void note_descriptors(const std::vector<int> &fds) {
+    if (fds == g_descriptors)
+        return;
+    g_descriptors = fds;
+    g_internal.clear();
+    for (int fd : fds) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode))
+            g_internal.push_back(fd);
+    }
+}
+
+// Handles the internal sessions' messages until none is left.
+void settle() {
+    std::vector<pollfd> polled;
+    for (;;) {
+        polled.clear();
+        for (int fd : g_internal)
+            polled.push_back({fd, POLLIN, 0});
+        if (polled.empty() || ::poll(polled.data(), polled.size(), 0) <= 0)
+            return;
+        netsnmp_large_fd_set fds;
+        netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
+        bool any = false;
+        for (const pollfd &p : polled)
+            if ((p.revents & POLLIN) != 0) {
+                NETSNMP_LARGE_FD_SET(p.fd, &fds);
+                any = true;
+            }
+        if (any)
+            snmp_read2(&fds);
+        netsnmp_large_fd_set_cleanup(&fds);
+        if (!any)
+            return;
+    }
+}
+
 bool g_started = false;
 
 }  // namespace
@@ -812,10 +986,13 @@ void Agent::prepare(loop::Wait &wait) {
     netsnmp_large_fd_set fds;
     netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
     snmp_select_info2(&count, &fds, &timeout, &block);
+    std::vector<int> snmp_fds;
     for (int fd = 0; fd < count; ++fd)
         if (NETSNMP_LARGE_FD_ISSET(fd, &fds))
-            wait.fds.push_back(fd);
+            snmp_fds.push_back(fd);
     netsnmp_large_fd_set_cleanup(&fds);
+    note_descriptors(snmp_fds);
+    wait.fds.insert(wait.fds.end(), snmp_fds.begin(), snmp_fds.end());
     wait.fds.push_back(outbox().wake[0]);
     if (block == 0)
         wait.at_most(static_cast<int>(timeout.tv_sec * 1000 + (timeout.tv_usec + 999) / 1000));
@@ -823,11 +1000,18 @@ void Agent::prepare(loop::Wait &wait) {
 
 void Agent::dispatch(const std::vector<int> &ready) {
     bool net = false;
-    for (int fd : ready)
+    bool internal = false;
+    for (int fd : ready) {
         if (fd == outbox().wake[0])
             send_reports();
+        else if (std::find(g_internal.begin(), g_internal.end(), fd) != g_internal.end())
+            internal = true;
         else
             net = true;
+    }
+    // Internal messages left by the last alarms (their waits read every session) go before the master's next.
+    if (internal)
+        settle();
     if (net) {
         netsnmp_large_fd_set fds;
         netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
@@ -836,11 +1020,14 @@ void Agent::dispatch(const std::vector<int> &ready) {
                 NETSNMP_LARGE_FD_SET(fd, &fds);
         snmp_read2(&fds);
         netsnmp_large_fd_set_cleanup(&fds);
-    } else {
+    } else if (!internal) {
         snmp_timeout();
     }
-    run_alarms();
     netsnmp_check_outstanding_agent_requests();
+    settle();
+    // The alarms (the ping, the reconnection) wait for the master and read every session meanwhile: only
+    // once nothing is in flight.
+    run_alarms();
 }
 
 }  // namespace sim::snmp

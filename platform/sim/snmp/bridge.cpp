@@ -1,5 +1,6 @@
 // The SNMP bridge library: the table walk, the row keys and the table-output operations (sim_snmp.h).
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "format/sim_format.h"
@@ -64,6 +65,7 @@ void Collector::attach(cli &ctx) {
 void Collector::key(const void *bytes, int length) {
     const auto *first = static_cast<const uint8_t *>(bytes);
     rows_.push_back({std::vector<uint8_t>(first, first + length), {}});
+    rows_.back().values.reserve(2);  // the bridge's tables have at most two value columns
 }
 
 int Collector::value(const UIB_COLUMN_T *column, const char *format, va_list ap) {
@@ -82,16 +84,16 @@ int Collector::value(const UIB_COLUMN_T *column, const char *format, va_list ap)
     return 0;
 }
 
-Reply run(std::string_view line, int mode, Walk walk) {
+Reply run(std::string_view line, int mode, Walk walk, std::size_t rows) {
     shell::StringOutput out;
     shell::Session session(*shell::tree(), out, {CLI_PRIVILEGE_MAX, mode, ""});
-    Collector collector(walk);
+    Collector collector(walk, rows);
     collector.attach(*session.context());
     Reply reply;
     reply.ok = session.execute(line) == shell::Outcome::ok;
     reply.printed = out.take();
-    reply.rows = collector.rows();
-    reply.scalars = collector.scalars();
+    reply.rows = collector.take_rows();
+    reply.scalars = collector.take_scalars();
     return reply;
 }
 
@@ -120,11 +122,14 @@ std::string port_list_text(const PORTLIST_T &list) {
 }
 
 std::vector<uint8_t> port_list_octets(const PORTLIST_T &list) {
-    std::vector<uint8_t> octets;
-    octets.reserve(sizeof list.word);
-    for (uint32_t word : list.word)
-        for (int shift = 24; shift >= 0; shift -= 8)
-            octets.push_back(static_cast<uint8_t>(word >> shift));
+    std::vector<uint8_t> octets(sizeof list.word);
+    uint8_t *octet = octets.data();
+    for (uint32_t word : list.word) {
+        *octet++ = static_cast<uint8_t>(word >> 24);
+        *octet++ = static_cast<uint8_t>(word >> 16);
+        *octet++ = static_cast<uint8_t>(word >> 8);
+        *octet++ = static_cast<uint8_t>(word);
+    }
     return octets;
 }
 
@@ -136,34 +141,43 @@ PORTLIST_T port_list_of(const std::vector<uint8_t> &octets) {
 }
 
 std::string key_text(const std::vector<uint8_t> &key) {
-    if (key.size() == 12)
-        return format("%u.%u.%u.%u %02X:%02X:%02X:%02X:%02X:%02X", key[0], key[1], key[2], key[3], key[4], key[5],
-                      key[6], key[7], key[8], key[9]);
-    if (key.size() == 4)
-        return format("%u", static_cast<uint32_t>(key[0]) << 24 | static_cast<uint32_t>(key[1]) << 16 |
-                                static_cast<uint32_t>(key[2]) << 8 | key[3]);
-    std::string text;
+    char text[48];
+    if (key.size() == 12) {
+        std::snprintf(text, sizeof text, "%u.%u.%u.%u %02X:%02X:%02X:%02X:%02X:%02X", key[0], key[1], key[2], key[3],
+                      key[4], key[5], key[6], key[7], key[8], key[9]);
+        return text;
+    }
+    if (key.size() == 4) {
+        std::snprintf(text, sizeof text, "%u", static_cast<uint32_t>(key[0]) << 24 | static_cast<uint32_t>(key[1]) << 16 |
+                                                   static_cast<uint32_t>(key[2]) << 8 | key[3]);
+        return text;
+    }
+    std::string hex;
     for (uint8_t byte : key)
-        text += format("%02X", byte);
-    return text;
+        hex += format("%02X", byte);
+    return hex;
 }
 
 }  // namespace sim::snmp
 
 extern "C" {
 
-// In table mode: the walk the collector asks for, the row (if any) printed into the collector. In plain mode:
-// the row of the typed key or the one after it, printed as one line. The result is the row printer's, or 0
-// when there is no row.
+// In table mode: the walk the collector asks for, each row found printed into the collector; the get-next
+// reader leaves the key of the row it found in the row buffer, so the next one starts after it. In plain mode:
+// the row of the typed key or the one after it, printed as one line. The result is the last row printer's
+// (a printer that asks to stop ends the walk), or 0 when there is no row.
 int UIB_OUT_TABLE_ENTRIES(struct cli *cli, UIB_TABLE_DESC_T *table) {
     using namespace sim::snmp;
     if (cli == nullptr || table == nullptr || table->row == nullptr || table->get == nullptr ||
         table->getnext == nullptr || table->print == nullptr)
         return 1;
     if (const Collector *collector = collector_of(&cli->table_area)) {
-        const bool found = collector->walk() == Walk::get ? table->get(table->row) != 0
-                                                          : table->getnext(table->row) != 0;
-        return found ? table->print(cli, table->row) : 0;
+        if (collector->walk() == Walk::get)
+            return table->get(table->row) != 0 ? table->print(cli, table->row) : 0;
+        int result = 0;
+        for (std::size_t n = 0; n < collector->wanted() && result == 0 && table->getnext(table->row) != 0; ++n)
+            result = table->print(cli, table->row);
+        return result;
     }
     if (table->get(table->row) == 0 && table->getnext(table->row) == 0)
         return 0;

@@ -12,12 +12,20 @@
 // The subagent pings its master every second and connects again after the master went away.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "loop/sim_loop.h"
 
 namespace sim::snmp {
+
+// Whether the agent lets a permit rule have this server (the address as a number, the first octet most
+// significant): exactly the addresses the operator's "ip dhcp screening server-ip" takes. It refuses 0.x.x.x,
+// loopback 127.x.x.x, link-local 169.254.x.x, 224.0.0.0 and above, every address ending in 255, the network
+// address of a class A, B or C network, 191.255.x.x and 223.255.255.x. A rule stored with another server would
+// be saved by "write memory" and refused when the switch boots from the saved configuration.
+bool permit_server_allowed(uint32_t address);
 
 class Agent : public loop::Source {
 public:

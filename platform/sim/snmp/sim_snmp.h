@@ -4,7 +4,8 @@
 // Table mode (output flags CLI_OUT_FLAG_TABLE): a Collector sits behind the context's table-output area and
 // records what a bridge command sends: the key of each row (uib_snmp_key_send), the values of that row's
 // columns, and values sent outside any row (the scalars). The table walk (UIB_OUT_TABLE_ENTRIES) does what
-// the collector's Walk asks: the row of the key in the row buffer (get), or the row after it (next).
+// the collector's Walk asks: the row of the key in the row buffer (get), or the rows after it (next), as many
+// as the collector wants, each found by a get-next from the one before.
 //
 // Plain mode (output flags 0), the operation of operator sessions at level 20 and above: each value is
 // printed through the context's output function exactly as formatted, nothing added ("%d" as printf has it,
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli.h"
@@ -50,13 +52,14 @@ struct Row {
 // What the table walk does with the key in the row buffer.
 enum class Walk {
     get,   // the row of that key, if it is stored
-    next,  // the first row after that key
+    next,  // the rows after that key, in order
 };
 
 // Records what a bridge command sends through a context in table mode.
 class Collector {
 public:
-    explicit Collector(Walk walk = Walk::get) : walk_(walk) {}
+    // rows: how many rows a walk of Walk::next reads at most.
+    explicit Collector(Walk walk = Walk::get, std::size_t rows = 1) : walk_(walk), wanted_(rows) {}
     Collector(const Collector &) = delete;
     Collector &operator=(const Collector &) = delete;
 
@@ -68,8 +71,12 @@ public:
     void stop_at(int32_t column) { stop_at_ = column; }
 
     Walk walk() const { return walk_; }
+    std::size_t wanted() const { return wanted_; }
     const std::vector<Row> &rows() const { return rows_; }
     const std::vector<Value> &scalars() const { return scalars_; }
+    // What was recorded, handed over; the collector is empty after it.
+    std::vector<Row> take_rows() { return std::move(rows_); }
+    std::vector<Value> take_scalars() { return std::move(scalars_); }
 
     // Called by the bridge: a row's key, and a value of the current row (or a scalar before any key).
     void key(const void *bytes, int length);
@@ -77,6 +84,7 @@ public:
 
 private:
     Walk walk_;
+    std::size_t wanted_;
     int32_t stop_at_ = 0;
     std::vector<Row> rows_;
     std::vector<Value> scalars_;
@@ -92,8 +100,8 @@ struct Reply {
 
 // Runs one command line through the shell, as the switch's SNMP agent does: a session at level 20 in mode
 // (EXEC_MODE for the shows, CONFIG_MODE for the changes) whose context is in table mode with a collector
-// of the given walk.
-Reply run(std::string_view line, int mode, Walk walk = Walk::get);
+// of the given walk (and, for Walk::next, rows at most).
+Reply run(std::string_view line, int mode, Walk walk = Walk::get, std::size_t rows = 1);
 
 // The table-output operation of operator sessions at level 20 and above (plain mode).
 int plain_table_out(void *destination, ...);

@@ -12,6 +12,7 @@
 #include "dhcpftr_cli.h"
 #include "dhcpftr_snmp.h"
 #include "kernel/sim_kernel.h"
+#include "snmp/sim_agent.h"
 #include "snmp/sim_snmp.h"
 #include "support/daemon_harness.h"
 
@@ -233,6 +234,25 @@ TEST_F(SnmpBridge, CommandsThroughTheShell) {
     EXPECT_EQ(sim::snmp::key_text(rule.rows[0].key), "10.1.1.1 00:11:22:33:44:55");
     EXPECT_EQ(run("show ip dhcp screening snmp", EXEC_MODE).scalars,
               (std::vector<sim::snmp::Value>{{1, "%d", 2, {}}, {2, "%d", 10, {}}}));
+}
+
+// The SNMP agent lets a permit rule have exactly the servers that the operator's rule command takes: every
+// first octet, each with the ends of the host, network, broadcast and reserved ranges after it.
+TEST_F(SnmpBridge, AgentTakesTheServersOfTheOperatorsRuleCommand) {
+    const char *tails[] = {"0.0.0",   "0.0.1",   "0.0.255",   "0.1.0",       "0.255.255",   "1.2.3",
+                           "254.0.0", "254.1.1", "255.0.0", "255.255.0", "255.255.254", "255.255.255"};
+    for (int first = 0; first < 256; ++first) {
+        for (const char *tail : tails) {
+            const std::string server = std::to_string(first) + "." + tail;
+            SCOPED_TRACE(server);
+            // The address is checked before the ports, and eth1.49 does not exist: nothing is ever stored.
+            const std::string printed =
+                sim::snmp::run("ip dhcp screening server-ip " + server + " ports eth1.49", CONFIG_MODE).printed;
+            ASSERT_THAT(printed, ::testing::AnyOf("% Invalid IPv4 address\n", "% No such interface eth1.49\n"));
+            EXPECT_EQ(sim::snmp::permit_server_allowed(ntohl(inet_addr(server.c_str()))),
+                      printed != "% Invalid IPv4 address\n");
+        }
+    }
 }
 
 }  // namespace
