@@ -24,7 +24,7 @@
  * and, for dp_account, three counters and a report:
  *   void dp_count(DP_TABLES tables, dp_u32 iface, int counter)   one more of DP_FORWARDED, DP_DROPPED or
  *                                                                DP_MALFORMED on iface
- *   void dp_hit(DP_TABLES tables, const struct dp_rule_key *key) one more packet permitted by a rule
+ *   void dp_hit(DP_TABLES tables, const struct dp_verdict *v)   one more packet permitted by v's rule
  *   void dp_report(DP_TABLES tables, const struct dp_verdict *v) an illegal server packet to report, when
  *                                                                the trap/log is on and it is due
  */
@@ -48,6 +48,8 @@ typedef uint64_t dp_u64;
 #endif
 
 #define DP_PORTS 768
+/* The kernel's rules map holds at most this many rules. */
+#define DP_MAX_RULES 1024
 #define DP_PORT_WORDS 24
 /* The parse reads no byte at or beyond this offset: two tags, the longest IPv4 header, the UDP header and
  * the BOOTP message up to the end of the client's hardware address end at byte 124. */
@@ -62,9 +64,10 @@ struct dp_rule_key {
 };
 
 /* A rule's ports: a port list, 24 words in the machine's order, port p at bit 31 - ((p - 1) mod 32) of word
- * (p - 1) / 32. */
+ * (p - 1) / 32; and, in the kernel's build, the rule's place in the table of hit counters. */
 struct dp_rule {
     dp_u32 ports[DP_PORT_WORDS];
+    dp_u32 slot;
 };
 
 /* The trap/log state (non-zero: on) and the suppress duration of its reports. */
@@ -105,7 +108,8 @@ struct dp_verdict {
     dp_u32 iface;     /* the ingress interface: the port, or its trunk */
     dp_u32 screened;  /* screening is on for iface (looked up for server and malformed packets only) */
     dp_u32 forwarded; /* the frame passes */
-    dp_u32 has_rule;  /* a rule permitted the server packet: rule is its key */
+    dp_u32 has_rule;  /* a rule permitted the server packet: rule is its key, rule_slot its slot */
+    dp_u32 rule_slot;
     struct dp_rule_key rule;
 };
 
@@ -126,11 +130,16 @@ DP_INLINE int dp_holds(const struct dp_rule *rule, dp_u32 lport)
 
 /*
  * Parses the frame whose first bytes are at frame: len is the frame's whole length, of which at least
- * min(len, DP_HEADER_BYTES) bytes are readable there. tags_taken is the number of VLAN tags already taken
- * off the frame before it reached the parse (by a receiving NIC's offload), which count towards the two.
- * Multi-byte fields are read byte by byte, so the result is the same on either byte order.
+ * min(len, DP_HEADER_BYTES) bytes are readable there, up to end. tags_taken is the number of VLAN tags
+ * already taken off the frame before it reached the parse (by a receiving NIC's offload), which count
+ * towards the two. Multi-byte fields are read byte by byte, so the result is the same on either byte order.
+ *
+ * The tests against end never decide anything that the tests against len have not decided already; they
+ * are there for the kernel's verifier, which lets a program read a packet where it has compared the address
+ * with the packet's end.
  */
-DP_INLINE void dp_inspect(const dp_u8 *frame, dp_u32 len, dp_u32 tags_taken, struct dp_info *info)
+DP_INLINE void dp_inspect(const dp_u8 *frame, const dp_u8 *end, dp_u32 len, dp_u32 tags_taken,
+                          struct dp_info *info)
 {
     dp_u32 ip_start = 14;
     dp_u32 type;
@@ -163,6 +172,8 @@ DP_INLINE void dp_inspect(const dp_u8 *frame, dp_u32 len, dp_u32 tags_taken, str
         return;
 
     ip = frame + ip_start;
+    if (ip + 20 > end)
+        return;
     header = (dp_u32)(ip[0] & 0x0F) * 4;
     total = dp_be16(ip + 2);
     if (ip[0] >> 4 != 4 || header < 20 || ip[9] != 17 || (dp_be16(ip + 6) & 0x1FFF) != 0 || total < header)
@@ -177,6 +188,8 @@ DP_INLINE void dp_inspect(const dp_u8 *frame, dp_u32 len, dp_u32 tags_taken, str
     if (datagram < header + 8)
         return;
     udp = ip + header;
+    if (udp + 8 > end)
+        return;
     if (dp_be16(udp) != 67) {
         info->kind = DP_OTHER;
         info->server = 0;
@@ -184,14 +197,14 @@ DP_INLINE void dp_inspect(const dp_u8 *frame, dp_u32 len, dp_u32 tags_taken, str
     }
     bootp_length = datagram - header - 8;
     bootp = udp + 8;
-    if (bootp_length == 0)
+    if (bootp_length == 0 || bootp + 1 > end)
         return;
     if (bootp[0] != 2) {
         info->kind = DP_OTHER;
         info->server = 0;
         return;
     }
-    if (bootp_length < 28 + 6)
+    if (bootp_length < 28 + 6 || bootp + 28 + 6 > end)
         return;
     info->kind = DP_SERVER;
     for (i = 0; i < 6; i++)
@@ -215,19 +228,20 @@ DP_INLINE int dp_report_due(int had_last, dp_u64 last_ns, dp_u64 now_ns, dp_u32 
 
 /* Classifies the frame that arrived on port lport against tables (the parse as for dp_inspect). Changes
  * nothing: dp_account does the counting. */
-DP_INLINE void dp_classify(DP_TABLES tables, dp_u32 lport, const dp_u8 *frame, dp_u32 len, dp_u32 tags_taken,
-                           struct dp_verdict *v)
+DP_INLINE void dp_classify(DP_TABLES tables, dp_u32 lport, const dp_u8 *frame, const dp_u8 *end, dp_u32 len,
+                           dp_u32 tags_taken, struct dp_verdict *v)
 {
     const struct dp_rule *rule;
     dp_u32 trunk;
     int i;
 
-    dp_inspect(frame, len, tags_taken, &v->info);
+    dp_inspect(frame, end, len, tags_taken, &v->info);
     trunk = dp_trunk_of(tables, lport);
     v->iface = trunk != 0 ? trunk : lport;
     v->screened = 0;
     v->forwarded = 1;
     v->has_rule = 0;
+    v->rule_slot = 0;
     for (i = 0; i < 4; i++)
         v->rule.server[i] = (dp_u8)(v->info.server >> (24 - 8 * i));
     for (i = 0; i < 6; i++)
@@ -253,6 +267,7 @@ DP_INLINE void dp_classify(DP_TABLES tables, dp_u32 lport, const dp_u8 *frame, d
     }
     v->forwarded = 1;
     v->has_rule = 1;
+    v->rule_slot = rule->slot;
 }
 
 /* Counts what v decided for a screened server or malformed packet: forwarded with its rule's hit, or
@@ -263,7 +278,7 @@ DP_INLINE void dp_account(DP_TABLES tables, const struct dp_verdict *v)
         return;
     if (v->forwarded) {
         dp_count(tables, v->iface, DP_FORWARDED);
-        dp_hit(tables, &v->rule);
+        dp_hit(tables, v);
         return;
     }
     dp_count(tables, v->iface, DP_DROPPED);

@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "datapath/classifier.h"
 #include "kernel/sim_traffic.h"
@@ -78,6 +80,14 @@ public:
             return std::string("% The screening reports cannot be read: ") + std::strerror(error);
         }
         skeleton_ = skeleton;
+        {
+            std::lock_guard slots_lock(slots_.mutex);
+            slots_.of.clear();
+            slots_.retired.clear();
+            slots_.free.clear();
+            for (uint32_t slot = DP_MAX_RULES; slot-- > 0;)
+                slots_.free.push_back(slot);
+        }
         maps_ = Maps{bpf_map__fd(skeleton->maps.rules),     bpf_map__fd(skeleton->maps.screened),
                      bpf_map__fd(skeleton->maps.trunks),    bpf_map__fd(skeleton->maps.ports),
                      bpf_map__fd(skeleton->maps.settings),  bpf_map__fd(skeleton->maps.counters),
@@ -119,6 +129,16 @@ public:
 
     int cpus() const { return cpus_; }
 
+    // The hit counters' slot of each rule in the kernel's map. A rule keeps its slot while it lives; the
+    // hits of a rule that goes are kept here (retired) until the counters are cleared.
+    struct Slots {
+        std::mutex mutex;
+        std::map<kernel::RuleKey, uint32_t> of;
+        std::vector<uint32_t> free;
+        std::map<kernel::RuleKey, uint64_t> retired;
+    };
+    Slots &slots() { return slots_; }
+
 private:
     void unload_locked() {
         if (skeleton_ == nullptr)
@@ -153,6 +173,7 @@ private:
     std::mutex mutex_;
     screen_bpf *skeleton_ = nullptr;
     ring_buffer *ring_ = nullptr;
+    Slots slots_;
     Maps maps_;
     int cpus_ = 1;
     std::atomic<bool> stopping_{false};
@@ -195,11 +216,38 @@ int program_fd() { return path().program_fd(); }
 
 bool write_rule(const kernel::RuleKey &key, const PORTLIST_T *ports) {
     const dp_rule_key k = key_of(key);
-    if (ports == nullptr)
-        return bpf_map_delete_elem(maps().rules, &k) == 0 || errno == ENOENT;
+    KernelPath::Slots &slots = path().slots();
+    std::lock_guard lock(slots.mutex);
+    auto held = slots.of.find(key);
+    if (ports == nullptr) {
+        if (bpf_map_delete_elem(maps().rules, &k) != 0 && errno != ENOENT)
+            return false;
+        if (held != slots.of.end()) {
+            uint64_t hits = 0;
+            sum_per_cpu(maps().rule_hits, held->second, hits);
+            slots.retired[key] += hits;
+            slots.free.push_back(held->second);
+            slots.of.erase(held);
+        }
+        return true;
+    }
     dp_rule rule;
     std::memcpy(rule.ports, ports->word, sizeof rule.ports);
-    return bpf_map_update_elem(maps().rules, &k, &rule, BPF_ANY) == 0;
+    if (held != slots.of.end()) {
+        rule.slot = held->second;
+        return bpf_map_update_elem(maps().rules, &k, &rule, BPF_ANY) == 0;
+    }
+    if (slots.free.empty())
+        return false;
+    // A new rule's slot starts from no hits.
+    rule.slot = slots.free.back();
+    const std::vector<uint64_t> zero(static_cast<std::size_t>(path().cpus()));
+    if (bpf_map_update_elem(maps().rule_hits, &rule.slot, zero.data(), BPF_ANY) != 0 ||
+        bpf_map_update_elem(maps().rules, &k, &rule, BPF_ANY) != 0)
+        return false;
+    slots.free.pop_back();
+    slots.of[key] = rule.slot;
+    return true;
 }
 
 bool write_screened(uint32_t lport, bool on) {
@@ -263,13 +311,17 @@ kernel::TrafficCounters read_counters() {
         if (sum_per_cpu(maps().counters, lport, sum) && (sum.forwarded != 0 || sum.dropped != 0))
             result.interfaces[lport] = {sum.forwarded, sum.dropped, sum.malformed};
     }
-    const int hits = maps().rule_hits;
-    dp_rule_key key;
-    for (int more = bpf_map_get_next_key(hits, nullptr, &key); more == 0;
-         more = bpf_map_get_next_key(hits, &key, &key)) {
-        uint64_t sum = 0;
-        if (sum_per_cpu(hits, key, sum) && sum != 0)
-            result.rule_hits[key_of(key)] = sum;
+    {
+        KernelPath::Slots &slots = path().slots();
+        std::lock_guard lock(slots.mutex);
+        for (const auto &[key, hits] : slots.retired)
+            result.rule_hits[key] += hits;
+        for (const auto &[key, slot] : slots.of) {
+            uint64_t sum = 0;
+            if (sum_per_cpu(maps().rule_hits, slot, sum) && sum != 0)
+                result.rule_hits[key] += sum;
+        }
+        std::erase_if(result.rule_hits, [](const auto &hits) { return hits.second == 0; });
     }
     for (uint32_t which : {0u, 1u}) {
         uint64_t sum = 0;
@@ -288,12 +340,17 @@ void clear_counters() {
     const std::vector<uint64_t> zero_counts(static_cast<std::size_t>(path().cpus()));
     for (uint32_t which : {0u, 1u})
         bpf_map_update_elem(maps().report_counts, &which, zero_counts.data(), BPF_ANY);
-    // Deleting the key just read makes the next walk start at the beginning again.
-    for (int map : {maps().rule_hits, maps().last_report}) {
-        uint8_t key[sizeof(dp_rule_key)];
-        while (bpf_map_get_next_key(map, nullptr, key) == 0)
-            bpf_map_delete_elem(map, key);
+    for (uint32_t slot = 0; slot < DP_MAX_RULES; ++slot)
+        bpf_map_update_elem(maps().rule_hits, &slot, zero_counts.data(), BPF_ANY);
+    {
+        KernelPath::Slots &slots = path().slots();
+        std::lock_guard lock(slots.mutex);
+        slots.retired.clear();
     }
+    // Deleting the key just read makes the next walk start at the beginning again.
+    uint8_t key[sizeof(uint64_t)];
+    while (bpf_map_get_next_key(maps().last_report, nullptr, key) == 0)
+        bpf_map_delete_elem(maps().last_report, key);
 }
 
 void unload() { path().unload(); }

@@ -10,8 +10,6 @@
 
 #include "classifier.h"
 
-#define DP_MAX_RULES 1024
-
 /* The rules: key -> ports. An update replaces a rule whole. */
 struct {
     __uint(type, BPF_MAP_TYPE_HASH);
@@ -60,11 +58,11 @@ struct {
     __type(value, struct dp_counters);
 } counters SEC(".maps");
 
-/* Server packets each rule permitted, per CPU. */
+/* Server packets each rule permitted, per CPU, by the rule's slot. */
 struct {
-    __uint(type, BPF_MAP_TYPE_PERCPU_HASH);
+    __uint(type, BPF_MAP_TYPE_PERCPU_ARRAY);
     __uint(max_entries, DP_MAX_RULES);
-    __type(key, struct dp_rule_key);
+    __type(key, __u32);
     __type(value, __u64);
 } rule_hits SEC(".maps");
 
@@ -133,19 +131,14 @@ static __always_inline void dp_count(void *tables, dp_u32 iface, int counter)
         c->malformed++;
 }
 
-static __always_inline void dp_hit(void *tables, const struct dp_rule_key *key)
+static __always_inline void dp_hit(void *tables, const struct dp_verdict *v)
 {
-    __u64 zero = 0;
-    __u64 *hits = bpf_map_lookup_elem(&rule_hits, key);
+    __u32 slot = v->rule_slot;
+    __u64 *hits = bpf_map_lookup_elem(&rule_hits, &slot);
 
     (void)tables;
-    if (!hits) {
-        bpf_map_update_elem(&rule_hits, key, &zero, BPF_NOEXIST);
-        hits = bpf_map_lookup_elem(&rule_hits, key);
-        if (!hits)
-            return;
-    }
-    (*hits)++;
+    if (hits)
+        (*hits)++;
 }
 
 static __always_inline void dp_report_count(__u32 which)
@@ -193,19 +186,28 @@ static __always_inline void dp_report(void *tables, const struct dp_verdict *v)
 SEC("tc")
 int dhcpftr_screen(struct __sk_buff *skb)
 {
-    __u8 frame[DP_HEADER_BYTES];
+    __u8 copy[DP_HEADER_BYTES];
+    const __u8 *frame = (const __u8 *)(long)skb->data;
+    const __u8 *end = (const __u8 *)(long)skb->data_end;
     struct dp_verdict verdict;
     __u32 ifindex = skb->ifindex;
     __u32 *lport = bpf_map_lookup_elem(&ports, &ifindex);
     __u32 len = skb->len;
-    __u32 copied = len < DP_HEADER_BYTES ? len : DP_HEADER_BYTES;
 
     if (!lport)
         return TC_ACT_OK;
-    __builtin_memset(frame, 0, sizeof(frame));
-    if (copied < 14 || bpf_skb_load_bytes(skb, 0, frame, copied) != 0)
-        return TC_ACT_OK;
-    dp_classify(0, *lport, frame, len, skb->vlan_present ? 1 : 0, &verdict);
+    /* The classifier reads the frame where it is when the bytes it may read are in the packet's linear
+     * part, as they are for almost every frame; otherwise from a copy of the first bytes. */
+    if (frame + DP_HEADER_BYTES > end) {
+        __u32 copied = len < DP_HEADER_BYTES ? len : DP_HEADER_BYTES;
+
+        __builtin_memset(copy, 0, sizeof(copy));
+        if (copied < 14 || bpf_skb_load_bytes(skb, 0, copy, copied) != 0)
+            return TC_ACT_OK;
+        frame = copy;
+        end = copy + DP_HEADER_BYTES;
+    }
+    dp_classify(0, *lport, frame, end, len, skb->vlan_present ? 1 : 0, &verdict);
     dp_account(0, &verdict);
     return verdict.forwarded ? TC_ACT_OK : TC_ACT_SHOT;
 }

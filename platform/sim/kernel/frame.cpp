@@ -9,7 +9,7 @@ namespace sim::kernel {
 
 FrameInfo inspect(const uint8_t *frame, std::size_t length) noexcept {
     dp_info parsed;
-    dp_inspect(frame, static_cast<dp_u32>(std::min<std::size_t>(length, UINT32_MAX)), 0, &parsed);
+    dp_inspect(frame, frame + length, static_cast<dp_u32>(std::min<std::size_t>(length, UINT32_MAX)), 0, &parsed);
     FrameInfo info;
     info.kind = parsed.kind == DP_SERVER ? FrameKind::server
                 : parsed.kind == DP_MALFORMED_FRAME ? FrameKind::malformed

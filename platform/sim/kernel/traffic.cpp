@@ -206,8 +206,8 @@ static void dp_count(DpContext, dp_u32 iface, int counter) {
         .fetch_add(1, std::memory_order_relaxed);
 }
 
-static void dp_hit(DpContext context, const dp_rule_key *key) {
-    if (const sim::kernel::Permit *permit = context->screen.find(*key))
+static void dp_hit(DpContext context, const dp_verdict *verdict) {
+    if (const sim::kernel::Permit *permit = context->screen.find(verdict->rule))
         permit->hits->fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -248,8 +248,8 @@ Decision classify(uint32_t lport, std::span<const uint8_t> frame, std::chrono::n
         publish_current_tables();
     const Context context{current_screen(), now};
     dp_verdict verdict;
-    dp_classify(&context, lport, frame.data(), static_cast<dp_u32>(std::min<std::size_t>(frame.size(), UINT32_MAX)),
-                0, &verdict);
+    dp_classify(&context, lport, frame.data(), frame.data() + frame.size(),
+                static_cast<dp_u32>(std::min<std::size_t>(frame.size(), UINT32_MAX)), 0, &verdict);
     if (accounting == Accounting::counted)
         dp_account(&context, &verdict);
     Decision decision;
