@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "datapath/classifier.h"
 #include "kernel/sim_traffic.h"
 #include "qvlog.h"
@@ -46,9 +48,12 @@ kernel::RuleKey key_of(const dp_rule_key &k) {
     return key;
 }
 
+// Callers that expect libbpf calls to fail; their messages are not logged meanwhile.
+std::atomic<int> quiet_callers{0};
+
 // libbpf's own messages go into the log at the debug level, one line each.
 int log_libbpf(enum libbpf_print_level level, const char *format, va_list args) {
-    if (level == LIBBPF_DEBUG)
+    if (level == LIBBPF_DEBUG || quiet_callers.load(std::memory_order_relaxed) > 0)
         return 0;
     char text[512];
     vsnprintf(text, sizeof text, format, args);
@@ -69,7 +74,9 @@ public:
         screen_bpf *skeleton = screen_bpf__open_and_load();
         if (skeleton == nullptr) {
             const int error = errno;
-            if (error == EPERM || error == EACCES)
+            // Without the rights the kernel says EPERM, or EACCES to a user that is not root; to root, EACCES is
+            // the verifier's refusal of the program.
+            if (error == EPERM || (error == EACCES && geteuid() != 0))
                 return "% Screening in the kernel needs root, or the capabilities CAP_BPF and CAP_NET_ADMIN";
             return std::string("% The screening program cannot be loaded: ") + std::strerror(error);
         }
@@ -209,6 +216,12 @@ bool sum_per_cpu(int map, const Key &key, Value &sum) {
 }  // namespace
 
 std::string load() { return path().load(); }
+
+LibbpfQuiet::LibbpfQuiet() {
+    libbpf_set_print(log_libbpf);
+    quiet_callers.fetch_add(1, std::memory_order_relaxed);
+}
+LibbpfQuiet::~LibbpfQuiet() { quiet_callers.fetch_sub(1, std::memory_order_relaxed); }
 
 bool loaded() { return path().loaded(); }
 
@@ -358,6 +371,8 @@ void unload() { path().unload(); }
 #else  // no BPF in this build
 
 std::string load() { return "% Screening in the kernel is not supported in this build"; }
+LibbpfQuiet::LibbpfQuiet() = default;
+LibbpfQuiet::~LibbpfQuiet() = default;
 bool loaded() { return false; }
 int program_fd() { return -1; }
 bool write_rule(const kernel::RuleKey &, const PORTLIST_T *) { return false; }

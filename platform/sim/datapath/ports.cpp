@@ -111,7 +111,7 @@ bool is_screening_program(uint32_t id) {
 
 Filter filter_on(int ifindex) {
     // A query at a handle without a filter fails, as expected: libbpf says nothing of it meanwhile.
-    const libbpf_print_fn_t said = libbpf_set_print(nullptr);
+    const LibbpfQuiet quiet;
     const bpf_tc_hook hook = hook_of(ifindex);
     Filter found;
     for (uint32_t flags = 0; flags <= (kWasMember | kOwnQdisc) && found.handle == 0; ++flags) {
@@ -119,7 +119,6 @@ Filter filter_on(int ifindex) {
         if (bpf_tc_query(&hook, &opts) == 0)
             found = {kHandle | flags, opts.prog_id, is_screening_program(opts.prog_id)};
     }
-    libbpf_set_print(said);
     return found;
 }
 

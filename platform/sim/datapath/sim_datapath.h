@@ -26,6 +26,14 @@ namespace sim::datapath {
 // operator: no BPF in this build, or the rights that are missing).
 std::string load();
 bool loaded();
+// While one lives, libbpf's own messages are not logged: for calls that are expected to fail.
+class LibbpfQuiet {
+public:
+    LibbpfQuiet();
+    ~LibbpfQuiet();
+    LibbpfQuiet(const LibbpfQuiet &) = delete;
+    LibbpfQuiet &operator=(const LibbpfQuiet &) = delete;
+};
 // Takes the program and its maps out of the kernel again (once nothing is attached any more).
 void unload();
 // The program's file descriptor for attaching it; -1 when not loaded.
