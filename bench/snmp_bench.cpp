@@ -4,9 +4,10 @@
 //       a private snmpd master (scripts/snmp_master.sh) and the simulated switch attached to it with
 //       --agentx, its startup configuration holding that many rules; one iteration is a walk of
 //       dhcpftrPermitTable (both columns) with GETBULK requests of 10 repetitions, as snmpbulkwalk makes
-//       them, from the first request to the last row. "per_row" is the time per rule; the label gives the
-//       goals: 255 rules within 30 ms, and a time per row at 255 rules at most 1.5 times that at 25 (each
-//       GETNEXT is one search of the store, never a scan).
+//       them, from the first request to the last row. Two figures, each beside its goal at 255 rules: the
+//       walk's time (at most 30 ms) and the CPU time the switch process spends on it, all its threads
+//       (at most 5 ms; from /proc/PID/task/*/schedstat). "per_row" is the time per rule; at 255 rules it
+//       is at most 1.5 times that at 25 (each request is one search of the store, never a scan).
 //       The master asks the subagent for one repetition at a time, so a walk of 255 rules is 510 AgentX
 //       exchanges, each a wake-up of the other process. With one_cpu:1 the client, the master and the
 //       switch share one CPU, as on the switch's single-core CPU; with one_cpu:0 they run where the
@@ -92,6 +93,20 @@ public:
     }
 
     const std::string &peer_port() const { return port_; }
+
+    // The CPU time the switch process has used so far, all its threads, in seconds.
+    double switch_cpu() const {
+        double seconds = 0;
+        std::error_code error;
+        for (const auto &task : std::filesystem::directory_iterator(
+                 "/proc/" + std::to_string(switch_pid_) + "/task", error)) {
+            std::ifstream stat(task.path() / "schedstat");
+            unsigned long long nanoseconds = 0;
+            if (stat >> nanoseconds)
+                seconds += static_cast<double>(nanoseconds) * 1e-9;
+        }
+        return seconds;
+    }
 
 private:
     // Starts a process with standard output and error to /dev/null; with keep_input, standard input is a pipe
@@ -249,6 +264,7 @@ void BM_SnmpBulkWalk(benchmark::State &state) {
         return;
     }
     double seconds = 0;
+    const double cpu_before = lab().switch_cpu();
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
         rows = bulk_walk(session);
@@ -258,19 +274,22 @@ void BM_SnmpBulkWalk(benchmark::State &state) {
             break;
         }
     }
+    const double walks = static_cast<double>(state.iterations());
+    const double cpu = (lab().switch_cpu() - cpu_before) / walks;
     snmp_sess_close(session);
     use_one_cpu(false);
-    const double per_row = seconds / static_cast<double>(state.iterations()) / rules;
+    const double per_row = seconds / walks / rules;
     state.counters["per_row_us"] = per_row * 1e6;
-    char label[160];
+    state.counters["switch_cpu_ms"] = cpu * 1e3;
+    char label[200];
     if (rules == 25) {
         g_per_row_at_25 = per_row;
-        std::snprintf(label, sizeof label, "reference for the per-row goal");
-    } else if (g_per_row_at_25 > 0) {
-        std::snprintf(label, sizeof label, "goal: <= 30 ms; per row %.2fx that at 25 rules (goal <= 1.5x)",
-                      per_row / g_per_row_at_25);
+        std::snprintf(label, sizeof label, "switch CPU %.2f ms per walk; reference for the per-row goal", cpu * 1e3);
     } else {
-        std::snprintf(label, sizeof label, "goal: <= 30 ms");
+        std::snprintf(label, sizeof label,
+                      "walk %.1f ms (goal <= 30 ms), switch CPU %.2f ms per walk (goal <= 5 ms), per row %.2fx "
+                      "that at 25 rules (goal <= 1.5x)",
+                      seconds / walks * 1e3, cpu * 1e3, g_per_row_at_25 > 0 ? per_row / g_per_row_at_25 : 0.0);
     }
     state.SetLabel(label);
 }

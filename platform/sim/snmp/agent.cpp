@@ -31,6 +31,7 @@ bool permit_server_allowed(uint32_t address) {
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <utility>
 
 #include <fcntl.h>
@@ -249,15 +250,20 @@ Reads g_reads;
 
 // ---- OIDs
 
+// The sub-identifiers of a name after its object's OID: an instance's index.
+using Index = std::span<const oid>;
+
 bool starts_with(const oid *name, std::size_t length, const Oid &prefix) {
     return length >= prefix.size() && std::equal(prefix.begin(), prefix.end(), name);
 }
 
+bool is_scalar_index(Index rest) { return rest.size() == 1 && rest[0] == 0; }
+
 // The object whose OID begins name, and the rest of name after it.
-const Object *object_of(const oid *name, std::size_t length, Oid &rest) {
+const Object *object_of(const oid *name, std::size_t length, Index &rest) {
     for (const Object &object : kObjects) {
         if (starts_with(name, length, object.name)) {
-            rest.assign(name + object.name.size(), name + length);
+            rest = Index(name + object.name.size(), length - object.name.size());
             return &object;
         }
     }
@@ -265,7 +271,7 @@ const Object *object_of(const oid *name, std::size_t length, Oid &rest) {
 }
 
 // The key of a permit row's index, or of a port row's.
-std::optional<Key> permit_index(const Oid &rest) {
+std::optional<Key> permit_index(Index rest) {
     if (rest.size() != kPermitIndexLength || std::any_of(rest.begin(), rest.end(), [](oid s) { return s > 255; }))
         return std::nullopt;
     Key key(kPermitKeyLength, 0);
@@ -274,17 +280,17 @@ std::optional<Key> permit_index(const Oid &rest) {
     return key;
 }
 
-std::optional<Key> port_index(const Oid &rest) {
+std::optional<Key> port_index(Index rest) {
     if (rest.size() != 1 || rest[0] < 1 || rest[0] > kMaxIfindex)
         return std::nullopt;
     return port_key(static_cast<uint32_t>(rest[0]));
 }
 
-// One instance of an object: its OID and value (valid until the next read).
+// One instance of an object: its value and, for a row, the row's key (both valid until the next read).
 struct Instance {
     const Object *object;
-    Oid name;
     const Value *value;
+    const Key *key;  // null for a scalar
 };
 
 std::optional<Instance> row_instance(const Object &object, const Row *row) {
@@ -293,27 +299,19 @@ std::optional<Instance> row_instance(const Object &object, const Row *row) {
     const Value *value = value_of(row->values, object.column);
     if (value == nullptr)
         return std::nullopt;
-    Instance instance{&object, object.name, value};
-    if (object.table == Table::permit)
-        instance.name.insert(instance.name.end(), row->key.begin(),
-                             row->key.begin() + static_cast<std::ptrdiff_t>(std::min(row->key.size(), kPermitIndexLength)));
-    else
-        instance.name.push_back(key_number(row->key));
-    return instance;
+    return Instance{&object, value, &row->key};
 }
 
 // The instance of object named by the rest of a GET's name, if it exists.
-std::optional<Instance> exact(const Object &object, const Oid &rest) {
+std::optional<Instance> exact(const Object &object, Index rest) {
     switch (object.table) {
     case Table::scalars: {
-        if (rest != Oid{0})
+        if (!is_scalar_index(rest))
             return std::nullopt;
         const Value *value = value_of(g_reads.scalars(), object.column);
         if (value == nullptr)
             return std::nullopt;
-        Oid name = object.name;
-        name.push_back(0);
-        return Instance{&object, name, value};
+        return Instance{&object, value, nullptr};
     }
     case Table::permit:
         if (auto key = permit_index(rest))
@@ -339,10 +337,12 @@ bool decrement(Key &key, std::size_t count) {
 
 // The first instance of object whose index comes after rest (rest empty: the first instance). A permit
 // index is turned into the key after which the wanted rows lie, so that one get-next search finds the row.
-std::optional<Instance> after(const Object &object, const Oid &rest) {
+std::optional<Instance> after(const Object &object, Index rest) {
     switch (object.table) {
-    case Table::scalars:
-        return rest.empty() ? exact(object, Oid{0}) : std::nullopt;
+    case Table::scalars: {
+        const oid zero = 0;
+        return rest.empty() ? exact(object, Index(&zero, 1)) : std::nullopt;
+    }
     case Table::permit: {
         Key key(kPermitKeyLength, 0);
         bool inclusive = rest.size() < kPermitIndexLength;  // a shorter index comes before every row it begins
@@ -377,7 +377,7 @@ std::optional<Instance> next(const oid *name, std::size_t length) {
     for (const Object &object : kObjects) {
         std::optional<Instance> found;
         if (starts_with(name, length, object.name))
-            found = after(object, Oid(name + object.name.size(), name + length));
+            found = after(object, Index(name + object.name.size(), length - object.name.size()));
         else if (snmp_oid_compare(name, length, object.name.data(), object.name.size()) < 0)
             found = after(object, {});
         if (found)
@@ -400,7 +400,7 @@ void set_value(netsnmp_variable_list *var, const Object &object, const Value &va
 
 void answer_get(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *request) {
     netsnmp_variable_list *var = request->requestvb;
-    Oid rest;
+    Index rest;
     const Object *object = object_of(var->name, var->name_length, rest);
     if (object == nullptr) {
         netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHOBJECT);
@@ -417,7 +417,18 @@ void answer_next(netsnmp_request_info *request) {
     std::optional<Instance> instance = next(var->name, var->name_length);
     if (!instance)
         return;  // nothing after it here: the agent goes on with the next subtree
-    snmp_set_var_objid(var, instance->name.data(), instance->name.size());
+    // The instance's OID: the object's, then its index (a permit row's key less its two padding bytes).
+    const Oid &object = instance->object->name;
+    oid name[MAX_OID_LEN];
+    std::size_t length = std::copy(object.begin(), object.end(), name) - name;
+    if (instance->key == nullptr)
+        name[length++] = 0;
+    else if (instance->object->table == Table::permit)
+        for (std::size_t i = 0; i < kPermitIndexLength && i < instance->key->size(); ++i)
+            name[length++] = (*instance->key)[i];
+    else
+        name[length++] = key_number(*instance->key);
+    snmp_set_var_objid(var, name, length);
     set_value(var, *instance->object, *instance->value);
 }
 
@@ -491,7 +502,7 @@ int plan_changes(netsnmp_request_info *requests, Plan &plan, netsnmp_request_inf
     for (netsnmp_request_info *request = requests; request != nullptr; request = request->next, ++position) {
         failed = request;
         netsnmp_variable_list *var = request->requestvb;
-        Oid rest;
+        Index rest;
         const Object *object = object_of(var->name, var->name_length, rest);
         if (object == nullptr)
             return starts_with(var->name, var->name_length, g_objects) ? SNMP_ERR_NOTWRITABLE : SNMP_ERR_NOCREATION;
@@ -500,7 +511,7 @@ int plan_changes(netsnmp_request_info *requests, Plan &plan, netsnmp_request_inf
         change.request = position;
         switch (object->table) {
         case Table::scalars:
-            if (rest != Oid{0})
+            if (!is_scalar_index(rest))
                 return SNMP_ERR_NOCREATION;
             change.column = object->column;
             if (int error = netsnmp_check_vb_type(var, object->type); error != SNMP_ERR_NOERROR)
@@ -894,7 +905,7 @@ void note_descriptors(const std::vector<int> &fds) {
 
 // Handles the internal sessions' messages until none is left.
 void settle() {
-    std::vector<pollfd> polled;
+    static std::vector<pollfd> polled;
     for (;;) {
         polled.clear();
         for (int fd : g_internal)
@@ -986,7 +997,8 @@ void Agent::prepare(loop::Wait &wait) {
     netsnmp_large_fd_set fds;
     netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
     snmp_select_info2(&count, &fds, &timeout, &block);
-    std::vector<int> snmp_fds;
+    static std::vector<int> snmp_fds;
+    snmp_fds.clear();
     for (int fd = 0; fd < count; ++fd)
         if (NETSNMP_LARGE_FD_ISSET(fd, &fds))
             snmp_fds.push_back(fd);
