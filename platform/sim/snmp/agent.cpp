@@ -106,9 +106,10 @@ Key port_key(uint32_t ifindex) {
             static_cast<uint8_t>(ifindex >> 8), static_cast<uint8_t>(ifindex)};
 }
 
-uint32_t key_number(const Key &key, std::size_t length = 4) {
+// The number in the first 4 bytes of a key: a port row's ifindex, a permit rule's server address.
+uint32_t key_number(const Key &key) {
     uint32_t number = 0;
-    for (std::size_t i = 0; i < length && i < key.size(); ++i)
+    for (std::size_t i = 0; i < 4 && i < key.size(); ++i)
         number = number << 8 | key[i];
     return number;
 }
@@ -883,11 +884,15 @@ void send_reports() {
 // ---- The internal sessions
 
 // net-snmp hands each request of the master to the agent, and the agent's answer back, through a pair of
-// internal sessions joined by pipes. The answer to a phase of a SET names the master's session it is for, and
-// net-snmp sends it there without checking that the session still exists. A master that gives up on a slow
-// request (its AgentX timeout) drops the session, which is freed when the next wait is prepared; an answer
-// still queued then would be sent through freed memory. So every internal message is handled in the turn of
-// the loop that produced it: when a turn ends, no request or answer of the master's session is in flight.
+// internal sessions joined by pipes. The answer to a phase of a SET goes back through a record of its
+// transaction: the master's next message of the transaction overwrites the record's phase, the answer to the
+// last phase frees it, and the record names the master's session without net-snmp checking that the session
+// still exists. A master that gives up on a slow SET (its AgentX timeout) sends its undo, or drops the
+// session, while the agent is still at the commit. Were the undo read before the answer to the commit was
+// passed on, that answer would free the record and the undo's answer would use it later; were the session
+// freed first (net-snmp frees a dropped session when the next wait is prepared), the answer would go through
+// freed memory. So every internal message is handled in the turn of the loop that produced it, before the
+// master's socket is read again: when a turn ends, nothing of the master's is in flight.
 std::vector<int> g_descriptors;  // the descriptors net-snmp waited on last
 std::vector<int> g_internal;     // those of the internal sessions (pipes)
 
@@ -1011,12 +1016,13 @@ void Agent::prepare(loop::Wait &wait) {
 }
 
 void Agent::dispatch(const std::vector<int> &ready) {
+    auto is_internal = [](int fd) { return std::find(g_internal.begin(), g_internal.end(), fd) != g_internal.end(); };
     bool net = false;
     bool internal = false;
     for (int fd : ready) {
         if (fd == outbox().wake[0])
             send_reports();
-        else if (std::find(g_internal.begin(), g_internal.end(), fd) != g_internal.end())
+        else if (is_internal(fd))
             internal = true;
         else
             net = true;
@@ -1028,7 +1034,7 @@ void Agent::dispatch(const std::vector<int> &ready) {
         netsnmp_large_fd_set fds;
         netsnmp_large_fd_set_init(&fds, FD_SETSIZE);
         for (int fd : ready)
-            if (fd != outbox().wake[0])
+            if (fd != outbox().wake[0] && !is_internal(fd))
                 NETSNMP_LARGE_FD_SET(fd, &fds);
         snmp_read2(&fds);
         netsnmp_large_fd_set_cleanup(&fds);
