@@ -170,6 +170,32 @@ for value in "dhcpftrReportServer.0 = IpAddress: 192.168.0.1" "dhcpftrReportIfIn
   grep -q "$value" "$work/traps.log" || fail "the notification does not hold $value"
 done
 
+# ---- The data path's counters (the replays above: 4 dropped on eth1.1) walked as "platform traffic show" has
+# ---- them ("IFNAME FORWARDED DROPPED MALFORMED", "SERVER CLIENT HITS"); a clear empties both tables, the last
+# ---- of the module.
+counters_walked() {
+  local index f d m a b c e
+  snmptable -OUb -CH -Ci -Cf ' ' "${reader[@]}" dhcpftrPortCounterTable 2>&1 | while read -r index f d m; do
+    ((index > 5760)) && echo "port-channel$((index - 5760)) $f $d $m" ||
+      echo "eth$(((index - 5121) / 64 + 1)).$(((index - 5121) % 64 + 1)) $f $d $m"
+  done
+  snmptable -OUb -CH -Ci -Cf ' ' "${reader[@]}" dhcpftrRuleHitTable 2>&1 | while read -r index f; do
+    IFS=. read -r a b c e m <<<"$index" && printf '%s %02X:%02X:%02X:%02X:%02X:%02X %s\n' "$a.$b.$c.$e" ${m//./ } "$f"
+  done
+}
+console "configure terminal" "ip dhcp screening server-ip 192.168.0.1 client-mac 00:0b:82:01:fc:42 ports eth1.2" "end" \
+  "platform traffic replay $root/tests/data/captures/netdhcp-DHCP-DISCOVER-OFFER-REQUEST-ACK.cap ingress eth1.2" \
+  "platform traffic replay $root/tests/data/captures/tcpdump-dhcp-rfc3004.pcap ingress port-channel1" \
+  "platform traffic show"
+check "counters walked as shown" "$(sed -n '/^Screening data path$/,/^  Reports/s/^    \([ep1-9]\)/\1/p' \
+  "$work/console.out" | sed 's/all clients/00:00:00:00:00:00/' | tr -s ' ')" "$(counters_walked)"
+check "the counters' rows" "eth1.1 0 4 0|eth1.2 2 0 0|port-channel1 0 2 0|192.168.0.1 00:0B:82:01:FC:42 2" \
+  "$(counters_walked | paste -sd '|')"
+console "platform traffic clear"
+check "no counters after a clear" \
+  "DHCPFTR-MIB::dhcpftrPortCounterTable = No more variables left in this MIB View (It is past the end of the MIB tree)" \
+  "$(snmpgetnext "${reader[@]}" dhcpftrPortCounterTable 2>&1)"
+
 # ---- Changes: ports added to a rule, a rule created and destroyed, a port enabled and disabled, the scalars.
 rule=dhcpftrPermitPorts.192.168.1.10.0.0.0.0.0.0
 snmpset -Oq "${writer[@]}" "$rule" x "$(portlist 1 5 641)" >/dev/null 2>&1 || fail "ports SET on 192.168.1.10"
@@ -199,11 +225,14 @@ check "scalars read back" "disabled
 
 # ---- Refused changes answer with an error and change nothing, the other variables of the request included.
 before=$(walk)
-refusal() {  # NAME EXPECTED-ERROR SNMPSET-ARGUMENTS...
+# refusal [--bare] NAME EXPECTED-ERROR SNMPSET-ARGUMENTS...: --bare without the MIB, so that snmpset itself does
+# not refuse the value's length or type.
+refusal() {
+  local to=("${writer[@]}") out
+  [[ $1 == --bare ]] && to=(-v2c -c private -m '' "127.0.0.1:$SNMP_PORT") && shift
   local name=$1 error=$2
   shift 2
-  local out
-  out=$(snmpset -Oq "${writer[@]}" "$@" 2>&1) && fail "$name: accepted"
+  out=$(snmpset -Oq "${to[@]}" "$@" 2>&1) && fail "$name: accepted"
   [[ $out == *"Reason: $error"* ]] || fail "$name: expected $error, got: $out"
 }
 refusal "a port that does not exist" inconsistentValue "$rule" x "$(portlist 64)"
@@ -215,10 +244,9 @@ done
 refusal "a new rule without ports" inconsistentValue dhcpftrPermitStatus.10.9.9.9.0.0.0.0.0.0 i createAndGo
 refusal "ports of a rule that does not exist" inconsistentName dhcpftrPermitPorts.10.9.9.9.0.0.0.0.0.0 x "$(portlist 1)"
 refusal "a suppress duration of 31" wrongValue dhcpftrSuppressDuration.0 u 31
-# Without the MIB, so that snmpset itself does not refuse the length.
-out=$(snmpset -v2c -c private -m '' "127.0.0.1:$SNMP_PORT" .1.3.6.1.3.2026.1.3.1.3.192.168.1.10.0.0.0.0.0.0 \
-  x "$(portlist 1 | cut -c 3-)" 2>&1) && fail "a port list of 95 octets: accepted"
-[[ $out == *"Reason: wrongLength"* ]] || fail "a port list of 95 octets: $out"
+refusal --bare "a port list of 95 octets" wrongLength .1.3.6.1.3.2026.1.3.1.3.192.168.1.10.0.0.0.0.0.0 \
+  x "$(portlist 1 | cut -c 3-)"
+refusal --bare "a counter" notWritable .1.3.6.1.3.2026.1.6.1.3.5121 u 1
 refusal "a duration with a port that does not exist" inconsistentName \
   dhcpftrSuppressDuration.0 u 7 dhcpftrPortStatus.5170 i createAndGo
 # The port is enabled first; the kernel filter then refuses the rule, and the port is disabled again.

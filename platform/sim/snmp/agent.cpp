@@ -55,13 +55,20 @@ using Oid = std::vector<oid>;
 // dhcpftrObjects: experimental.2026.1.
 const Oid g_objects = {1, 3, 6, 1, 3, 2026, 1};
 
-// The objects of the module, in OID order.
-enum class Table { scalars, permit, port };
+// The objects of the module, in OID order. The counter tables are the data path's counters, which the agent
+// reads from the platform itself: they are no configuration of the daemon's.
+enum class Table { scalars, permit, port, port_counters, rule_hits };
+
+bool is_counter_table(Table table) { return table == Table::port_counters || table == Table::rule_hits; }
+// Rows indexed by a rule's server and client; the other tables' by an ifindex.
+bool by_rule(Table table) { return table == Table::permit || table == Table::rule_hits; }
 
 struct Object {
     Oid name;
     Table table;
-    int32_t column;  // the column of the bridge's values (for the scalars: 1 trap/log state, 2 duration)
+    // The column of the bridge's values (for the scalars: 1 trap/log state, 2 duration); in a counter table,
+    // the position of the count in its row (CounterRow).
+    int32_t column;
     u_char type;
 };
 
@@ -71,6 +78,10 @@ const Object kObjects[] = {
     {{1, 3, 6, 1, 3, 2026, 1, 3, 1, 3}, Table::permit, 3, ASN_OCTET_STR},  // dhcpftrPermitPorts
     {{1, 3, 6, 1, 3, 2026, 1, 3, 1, 4}, Table::permit, 4, ASN_INTEGER},    // dhcpftrPermitStatus
     {{1, 3, 6, 1, 3, 2026, 1, 4, 1, 2}, Table::port, 2, ASN_INTEGER},      // dhcpftrPortStatus
+    {{1, 3, 6, 1, 3, 2026, 1, 6, 1, 2}, Table::port_counters, 0, ASN_COUNTER64},  // dhcpftrPortCounterForwarded
+    {{1, 3, 6, 1, 3, 2026, 1, 6, 1, 3}, Table::port_counters, 1, ASN_COUNTER64},  // dhcpftrPortCounterDropped
+    {{1, 3, 6, 1, 3, 2026, 1, 6, 1, 4}, Table::port_counters, 2, ASN_COUNTER64},  // dhcpftrPortCounterMalformed
+    {{1, 3, 6, 1, 3, 2026, 1, 7, 1, 3}, Table::rule_hits, 0, ASN_COUNTER64},      // dhcpftrRuleHits
 };
 constexpr int32_t kPermitPortsColumn = 3;
 
@@ -94,6 +105,13 @@ constexpr std::size_t kPermitKeyLength = 12;
 constexpr oid kMaxIfindex = 2147483647;
 constexpr uint32_t kFirstIfindex = 5121;
 constexpr uint32_t kLastIfindex = 5888;
+
+// A row of a counter table: its key as a bridge row's (an interface's ifindex, a rule's server and client) and
+// its counts in the order of the table's columns (forwarded, dropped, malformed; a rule's hits).
+struct CounterRow {
+    Key key;
+    std::array<uint64_t, 3> counts{};
+};
 
 // The row order of keys (byte by byte; not Key's operator<, which GCC 12 at -O3 warns about wrongly).
 bool precedes(const Key &a, const Key &b) {
@@ -136,6 +154,32 @@ std::optional<Row> stored_row(Table table, const Key &key) {
 
 std::vector<Value> stored_scalars() { return run("show ip dhcp screening snmp", EXEC_MODE).scalars; }
 
+// The rows of the counter tables, from one read of the data path's counters (the host's replays and the
+// kernel's data path added up): the interfaces and the rules with any count, as "platform traffic show" lists
+// them, in key order (the counters' maps are ordered by logical port and by rule, which is ifindex order and
+// the bytes' order).
+struct CounterRows {
+    std::vector<CounterRow> interfaces;
+    std::vector<CounterRow> rules;
+};
+
+CounterRows read_counter_rows() {
+    const kernel::TrafficCounters counters = kernel::all_counters();
+    CounterRows rows;
+    for (const auto &[lport, c] : counters.interfaces)
+        if (c.forwarded != 0 || c.dropped != 0 || c.malformed != 0)
+            rows.interfaces.push_back(
+                {port_key(if_st_lport_to_ifindex(lport)), {c.forwarded, c.dropped, c.malformed}});
+    for (const auto &[rule, hits] : counters.rule_hits) {
+        if (hits == 0)
+            continue;
+        Key key(kPermitKeyLength, 0);
+        std::copy(rule.mac.begin(), rule.mac.end(), std::copy(rule.server.begin(), rule.server.end(), key.begin()));
+        rows.rules.push_back({std::move(key), {hits}});
+    }
+    return rows;
+}
+
 const Value *value_of(const std::vector<Value> &values, int32_t column) {
     for (const Value &value : values)
         if (value.column == column)
@@ -164,6 +208,7 @@ public:
     void clear() {
         request_ = {-1, -1};
         scalars_.reset();
+        counters_.reset();
         exact_.reset();
         for (Stretch &stretch : tables_) {
             stretch.valid = false;
@@ -191,6 +236,21 @@ public:
         if (!exact_ || exact_->table != table || exact_->key != key)
             exact_ = Exact{table, key, stored_row(table, key)};
         return exact_->row ? &*exact_->row : nullptr;
+    }
+
+    // In a counter table: the row of key, and the first row after key; null for none. The counters are read
+    // once per request.
+    const CounterRow *counter_row(Table table, const Key &key) {
+        const std::vector<CounterRow> &rows = counter_rows(table);
+        auto found = std::lower_bound(rows.begin(), rows.end(), key,
+                                      [](const CounterRow &row, const Key &k) { return precedes(row.key, k); });
+        return found != rows.end() && found->key == key ? &*found : nullptr;
+    }
+    const CounterRow *counter_after(Table table, const Key &key) {
+        const std::vector<CounterRow> &rows = counter_rows(table);
+        auto found = std::upper_bound(rows.begin(), rows.end(), key,
+                                      [](const Key &k, const CounterRow &row) { return precedes(k, row.key); });
+        return found == rows.end() ? nullptr : &*found;
     }
 
     // The first row after key, or null; valid until the next read.
@@ -240,9 +300,15 @@ private:
         return stretch.to_end || first_after(stretch, key) != stretch.rows.end();
     }
     Stretch &of(Table table) { return tables_[table == Table::permit ? 0 : 1]; }
+    const std::vector<CounterRow> &counter_rows(Table table) {
+        if (!counters_)
+            counters_ = read_counter_rows();
+        return table == Table::port_counters ? counters_->interfaces : counters_->rules;
+    }
 
     std::pair<long, long> request_{-1, -1};
     std::optional<std::vector<Value>> scalars_;
+    std::optional<CounterRows> counters_;
     std::optional<Exact> exact_;
     std::array<Stretch, 2> tables_;
 };
@@ -287,11 +353,16 @@ std::optional<Key> port_index(Index rest) {
     return port_key(static_cast<uint32_t>(rest[0]));
 }
 
+std::optional<Key> row_index(Table table, Index rest) {
+    return by_rule(table) ? permit_index(rest) : port_index(rest);
+}
+
 // One instance of an object: its value and, for a row, the row's key (both valid until the next read).
 struct Instance {
     const Object *object;
-    const Value *value;
-    const Key *key;  // null for a scalar
+    const Value *value;  // null in a counter table
+    const Key *key;      // null for a scalar
+    uint64_t count = 0;  // in a counter table
 };
 
 std::optional<Instance> row_instance(const Object &object, const Row *row) {
@@ -301,6 +372,25 @@ std::optional<Instance> row_instance(const Object &object, const Row *row) {
     if (value == nullptr)
         return std::nullopt;
     return Instance{&object, value, &row->key};
+}
+
+std::optional<Instance> counter_instance(const Object &object, const CounterRow *row) {
+    if (row == nullptr)
+        return std::nullopt;
+    return Instance{&object, nullptr, &row->key, row->counts[static_cast<std::size_t>(object.column)]};
+}
+
+// The instance of object in the row of key, and in the first row after key.
+std::optional<Instance> instance_at(const Object &object, const Key &key) {
+    if (is_counter_table(object.table))
+        return counter_instance(object, g_reads.counter_row(object.table, key));
+    return row_instance(object, g_reads.row(object.table, key));
+}
+
+std::optional<Instance> instance_after(const Object &object, const Key &key) {
+    if (is_counter_table(object.table))
+        return counter_instance(object, g_reads.counter_after(object.table, key));
+    return row_instance(object, g_reads.after(object.table, key));
 }
 
 // The instance of object named by the rest of a GET's name, if it exists.
@@ -314,16 +404,11 @@ std::optional<Instance> exact(const Object &object, Index rest) {
             return std::nullopt;
         return Instance{&object, value, nullptr};
     }
-    case Table::permit:
-        if (auto key = permit_index(rest))
-            return row_instance(object, g_reads.row(Table::permit, *key));
-        return std::nullopt;
-    case Table::port:
-        if (auto key = port_index(rest))
-            return row_instance(object, g_reads.row(Table::port, *key));
+    default:
+        if (auto key = row_index(object.table, rest))
+            return instance_at(object, *key);
         return std::nullopt;
     }
-    return std::nullopt;
 }
 
 // Subtracts one from the first count bytes of a key read as one number; false when they are zero.
@@ -336,15 +421,17 @@ bool decrement(Key &key, std::size_t count) {
     return false;
 }
 
-// The first instance of object whose index comes after rest (rest empty: the first instance). A permit
-// index is turned into the key after which the wanted rows lie, so that one get-next search finds the row.
+// The first instance of object whose index comes after rest (rest empty: the first instance). A rule's index
+// (permit and rule-hit tables) is turned into the key after which the wanted rows lie, so that one get-next
+// search finds the row.
 std::optional<Instance> after(const Object &object, Index rest) {
     switch (object.table) {
     case Table::scalars: {
         const oid zero = 0;
         return rest.empty() ? exact(object, Index(&zero, 1)) : std::nullopt;
     }
-    case Table::permit: {
+    case Table::permit:
+    case Table::rule_hits: {
         Key key(kPermitKeyLength, 0);
         bool inclusive = rest.size() < kPermitIndexLength;  // a shorter index comes before every row it begins
         for (std::size_t i = 0; i < rest.size() && i < kPermitIndexLength; ++i) {
@@ -356,18 +443,19 @@ std::optional<Instance> after(const Object &object, Index rest) {
             }
             key[i] = static_cast<uint8_t>(rest[i]);
         }
-        // From a key of server address 0 the bridge walks from the first row, which no stored rule can
-        // precede; otherwise "at or after key" is "after key minus one".
+        // From a key of server address 0 the walk starts at the first row, which no rule (stored, or counted
+        // by the data path) can precede; otherwise "at or after key" is "after key minus one".
         if (inclusive)
             decrement(key, kPermitIndexLength);
-        return row_instance(object, g_reads.after(Table::permit, key));
+        return instance_after(object, key);
     }
-    case Table::port: {
+    case Table::port:
+    case Table::port_counters: {
         if (rest.empty() || rest[0] < kFirstIfindex)
-            return row_instance(object, g_reads.after(Table::port, port_key(0)));
+            return instance_after(object, port_key(0));
         if (rest[0] >= kLastIfindex)
             return std::nullopt;
-        return row_instance(object, g_reads.after(Table::port, port_key(static_cast<uint32_t>(rest[0]))));
+        return instance_after(object, port_key(static_cast<uint32_t>(rest[0])));
     }
     }
     return std::nullopt;
@@ -387,7 +475,15 @@ std::optional<Instance> next(const oid *name, std::size_t length) {
     return std::nullopt;
 }
 
-void set_value(netsnmp_variable_list *var, const Object &object, const Value &value) {
+void set_value(netsnmp_variable_list *var, const Instance &instance) {
+    const Object &object = *instance.object;
+    if (object.type == ASN_COUNTER64) {
+        const counter64 count{static_cast<u_long>(instance.count >> 32),
+                              static_cast<u_long>(instance.count & 0xFFFFFFFFu)};
+        snmp_set_var_typed_value(var, ASN_COUNTER64, &count, sizeof count);
+        return;
+    }
+    const Value &value = *instance.value;
     if (object.type == ASN_OCTET_STR) {
         snmp_set_var_typed_value(var, ASN_OCTET_STR, value.octets.data(), value.octets.size());
     } else if (object.type == ASN_UNSIGNED) {
@@ -408,7 +504,7 @@ void answer_get(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *reque
         return;
     }
     if (auto instance = exact(*object, rest))
-        set_value(var, *object, *instance->value);
+        set_value(var, *instance);
     else
         netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHINSTANCE);
 }
@@ -424,13 +520,13 @@ void answer_next(netsnmp_request_info *request) {
     std::size_t length = std::copy(object.begin(), object.end(), name) - name;
     if (instance->key == nullptr)
         name[length++] = 0;
-    else if (instance->object->table == Table::permit)
+    else if (by_rule(instance->object->table))
         for (std::size_t i = 0; i < kPermitIndexLength && i < instance->key->size(); ++i)
             name[length++] = (*instance->key)[i];
     else
         name[length++] = key_number(*instance->key);
     snmp_set_var_objid(var, name, length);
-    set_value(var, *instance->object, *instance->value);
+    set_value(var, *instance);
 }
 
 // ---- Changes
@@ -524,9 +620,12 @@ int plan_changes(netsnmp_request_info *requests, Plan &plan, netsnmp_request_inf
                                         change.number > static_cast<long>(kMaxDuration)))
                 return SNMP_ERR_WRONGVALUE;
             break;
+        case Table::port_counters:
+        case Table::rule_hits:
+            return SNMP_ERR_NOTWRITABLE;
         case Table::permit:
         case Table::port: {
-            auto key = object->table == Table::permit ? permit_index(rest) : port_index(rest);
+            auto key = row_index(object->table, rest);
             if (!key)
                 return SNMP_ERR_NOCREATION;
             change.key = *key;
@@ -608,6 +707,9 @@ int check_change(Change &change) {
         if (change.status == kRowActive && !change.exists)
             return SNMP_ERR_INCONSISTENTVALUE;
         return SNMP_ERR_NOERROR;
+    case Table::port_counters:
+    case Table::rule_hits:  // read-only: refused when the SET was planned
+        break;
     }
     return SNMP_ERR_GENERR;
 }
@@ -715,6 +817,9 @@ int apply(const Change &change, Undo &undo) {
         return apply_permit(change, undo);
     case Table::port:
         return apply_port(change, undo);
+    case Table::port_counters:
+    case Table::rule_hits:
+        break;
     }
     return SNMP_ERR_GENERR;
 }

@@ -7,7 +7,9 @@
 // GET asks for the row of its index, a GETNEXT for the row after it: one search, never a scan). Changes:
 // the bridge's rule set and delete commands for the permit table, the operator's port and trap-log commands
 // for the port table and the scalars. A change is read back after its command; one that did not take answers
-// with an error, and the changes already made by the same request are undone.
+// with an error, and the changes already made by the same request are undone. The read-only counter tables are
+// the kernel filter's data-path counters, the platform's own, read with sim::kernel::all_counters() once per
+// request.
 //
 // The subagent pings its master every second and connects again after the master went away.
 #pragma once
