@@ -24,7 +24,9 @@ export SNMPCONFPATH=$tmp SNMP_PERSISTENT_DIR=$tmp
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-lint=$(SMIPATH=$ietf "$smilint" -l 6 -m "$mib" 2>&1 | grep -v "type \`DhcpftrPortList' has no format specification")
+# The port-list type has no display hint on purpose (port lists show as hex octets); smilint's one remark
+# about that is the only one let through.
+lint=$(SMIPATH=$ietf "$smilint" -l 6 -m "$mib" 2>&1 | grep -v "type \`DhcpftrPortList' has no format")
 [[ -z $lint ]] || fail "smilint -l 6:"$'\n'"$lint"
 
 translate() { "$snmptranslate" -M "$root/mibs:$ietf" -m DHCPFTR-MIB "$@" 2>"$tmp/err"; }
