@@ -34,20 +34,6 @@ constexpr int kLogModule = 1;
 // How long the reports' thread waits for the ring buffer before it looks whether to stop.
 constexpr int kReportPollMs = 100;
 
-dp_rule_key key_of(const kernel::RuleKey &key) {
-    dp_rule_key k{};
-    std::copy(key.server.begin(), key.server.end(), k.server);
-    std::copy(key.mac.begin(), key.mac.end(), k.client);
-    return k;
-}
-
-kernel::RuleKey key_of(const dp_rule_key &k) {
-    kernel::RuleKey key;
-    std::copy_n(k.server, key.server.size(), key.server.begin());
-    std::copy_n(k.client, key.mac.size(), key.mac.begin());
-    return key;
-}
-
 // Callers that expect libbpf calls to fail; their messages are not logged meanwhile.
 std::atomic<int> quiet_callers{0};
 

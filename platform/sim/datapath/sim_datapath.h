@@ -8,16 +8,32 @@
 // else of the switch works as before.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "datapath/classifier.h"
 #include "kernel/sim_kernel.h"
 #include "kernel/sim_traffic.h"
 #include "portlist.h"
 
 namespace sim::datapath {
+
+// A rule's key in the classifier's form and back.
+inline dp_rule_key key_of(const kernel::RuleKey &key) {
+    dp_rule_key k{};
+    std::copy(key.server.begin(), key.server.end(), k.server);
+    std::copy(key.mac.begin(), key.mac.end(), k.client);
+    return k;
+}
+inline kernel::RuleKey key_of(const dp_rule_key &k) {
+    kernel::RuleKey key;
+    std::copy_n(k.server, key.server.size(), key.server.begin());
+    std::copy_n(k.client, key.mac.size(), key.mac.begin());
+    return key;
+}
 
 // ---- The program and its maps (kernel_path.cpp)
 

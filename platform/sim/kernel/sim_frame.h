@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "datapath/classifier.h"
+
 namespace sim::kernel {
 
 enum class FrameKind {
@@ -20,6 +22,8 @@ struct FrameInfo {
     std::array<uint8_t, 6> client{};  // BOOTP chaddr, the first six octets (server only)
 };
 
+// The classifier's parse in this form.
+FrameInfo frame_info_of(const dp_info &parsed) noexcept;
 // Parses a frame of length bytes. Never reads beyond them.
 FrameInfo inspect(const uint8_t *frame, std::size_t length) noexcept;
 

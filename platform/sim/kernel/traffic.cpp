@@ -233,10 +233,7 @@ void publish_screen(const Tables &tables) {
         std::memcpy(permit.rule.ports, ports.word, sizeof permit.rule.ports);
         permit.key = key;
         permit.hits = path_counters().hits_of(key);
-        PermitKey k{};
-        std::copy(key.server.begin(), key.server.end(), k.key.server);
-        std::copy(key.mac.begin(), key.mac.end(), k.key.client);
-        screen->permits.emplace(k, permit);
+        screen->permits.emplace(PermitKey{datapath::key_of(key)}, permit);
     }
     published().screen.store(std::move(screen), std::memory_order_release);
     published().version.fetch_add(1, std::memory_order_release);
@@ -253,20 +250,12 @@ Decision classify(uint32_t lport, std::span<const uint8_t> frame, std::chrono::n
     if (accounting == Accounting::counted)
         dp_account(&context, &verdict);
     Decision decision;
-    decision.info.kind = verdict.info.kind == DP_SERVER           ? FrameKind::server
-                         : verdict.info.kind == DP_MALFORMED_FRAME ? FrameKind::malformed
-                                                                   : FrameKind::other;
-    decision.info.server = verdict.info.server;
-    std::copy_n(verdict.info.client, decision.info.client.size(), decision.info.client.begin());
+    decision.info = frame_info_of(verdict.info);
     decision.interface = verdict.iface;
     decision.screened = verdict.screened != 0;
     decision.forwarded = verdict.forwarded != 0;
-    if (verdict.has_rule) {
-        RuleKey key;
-        std::copy_n(verdict.rule.server, key.server.size(), key.server.begin());
-        std::copy_n(verdict.rule.client, key.mac.size(), key.mac.begin());
-        decision.rule = key;
-    }
+    if (verdict.has_rule)
+        decision.rule = datapath::key_of(verdict.rule);
     return decision;
 }
 
