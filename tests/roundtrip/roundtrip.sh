@@ -96,7 +96,7 @@ for ((seed = first_seed; seed < first_seed + count; seed++)); do
     <"$dir/input" >"$dir/first.out" 2>&1
   # The save's own line, and the kernel filter's message counters (the two runs send different numbers of
   # messages), are no part of the configuration.
-  sed -i -e '/^% Configuration saved to /d' -e '/^  Messages /d' "$dir/first.out"
+  sed -i -e '/^Building configuration\.\.\.$/d' -e '/^\[OK\]$/d' -e '/^  Messages /d' "$dir/first.out"
   cp "$dir/first/saved.conf" "$dir/second/saved.conf" 2>/dev/null || : >"$dir/second/saved.conf"
   (cd "$dir/second" && exec "${emulator[@]}" "$dhcpftr" --batch --level 15 --startup-config saved.conf) \
     <<<"$views" >"$dir/second.out" 2>&1

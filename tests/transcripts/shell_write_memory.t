@@ -9,5 +9,7 @@ configure terminal
 do show running-config
 do write memory
 --- output
-% Configuration saved to startup-config.conf
-% Configuration saved to startup-config.conf
+Building configuration...
+[OK]
+Building configuration...
+[OK]

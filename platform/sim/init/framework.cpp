@@ -1,7 +1,10 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "chassis/chassis_commands.h"
 #include "chassis/sim_chassis.h"
@@ -17,6 +20,7 @@
 #include "shell/sim_shell.h"
 #include "snmp/sim_agent.h"
 #include "traffic/traffic_commands.h"
+#include "vty/sim_vty.h"
 
 namespace sim::framework {
 namespace {
@@ -123,18 +127,25 @@ bool boot(QV_INIT_T *rec, const Options &options) {
     return true;
 }
 
-int run_console(const Options &options, loop::Source &stop) {
-    loop::Source *const alone[] = {&stop};
-    if (options.agentx.empty())
-        return shell::run_console(options, alone);
-    std::string error;
-    std::unique_ptr<snmp::Agent> agent = snmp::Agent::start(options.agentx, error);
-    if (!agent) {
-        std::fprintf(stderr, "dhcpftr: no SNMP agent: %s\n", error.c_str());
-        return 2;
+int run_console(const Options &options, loop::Source &stop, loop::Source *sessions) {
+    std::vector<loop::Source *> others{&stop};
+    if (sessions != nullptr)
+        others.push_back(sessions);
+    std::unique_ptr<snmp::Agent> agent;
+    if (!options.agentx.empty()) {
+        std::string error;
+        agent = snmp::Agent::start(options.agentx, error);
+        if (!agent) {
+            std::fprintf(stderr, "dhcpftr: no SNMP agent: %s\n", error.c_str());
+            return 2;
+        }
+        others.push_back(agent.get());
     }
-    loop::Source *const others[] = {&stop, agent.get()};
-    return shell::run_console(options, others);
+    // Standard input is a session only in batch mode or on a terminal: a service has none, and input that is
+    // neither (a pipe, /dev/null) would otherwise end the switch when it ends.
+    if (options.batch || (!options.no_console && ::isatty(STDIN_FILENO) != 0))
+        return shell::run_console(options, others);
+    return loop::run(stop, {others.data() + 1, others.size() - 1}) ? 0 : 1;
 }
 
 }  // namespace sim::framework
@@ -165,8 +176,8 @@ int QV_INIT_Sys_Init(QV_INIT_T *rec) {
         std::exit(2);
     }
     const Options &options = std::get<Options>(parsed);
-    if (options.help) {
-        std::fputs(usage().c_str(), stdout);
+    if (options.help || options.version) {
+        std::fputs(options.help ? usage().c_str() : "dhcpftr " DHCPFTR_VERSION "\n", stdout);
         std::exit(0);
     }
     sim::log::set_min_level(options.log_level);
@@ -176,12 +187,28 @@ int QV_INIT_Sys_Init(QV_INIT_T *rec) {
     }
     // Before the first thread: the signals that end the process reach the loop only.
     sim::loop::StopSignals stop;
+    // The socket first: a switch that cannot serve its sessions (another one serves them) stops before it
+    // touches the bridge. Clients that come during the boot wait in the socket's queue.
+    std::unique_ptr<sim::vty::Server> sessions;
+    if (!options.vty_socket.empty()) {
+        std::string error;
+        sessions = sim::vty::Server::listen({options.vty_socket, options.vty_group,
+                                             options.level_given ? options.level : sim::vty::kSessionLevel,
+                                             options.startup_config},
+                                            error);
+        if (!sessions) {
+            std::fprintf(stderr, "dhcpftr: cannot serve sessions on %s: %s\n", options.vty_socket.c_str(),
+                         error.c_str());
+            std::exit(2);
+        }
+    }
     sim::datapath::use_bridge(options.bridge);
     if (!boot(rec, options))
         return -1;
     // Ports that a switch before this one left screening in the bridge continue under this configuration.
     sim::datapath::take_over();
-    const int status = run_console(options, stop);
+    const int status = run_console(options, stop, sessions.get());
+    sessions.reset();
     // What the switch put into the kernel goes with it: no port of its bridge forwards unscreened.
     sim::datapath::shutdown();
     return status;

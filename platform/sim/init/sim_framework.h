@@ -27,7 +27,12 @@ struct Options {
     std::string log_file;        // --log-file FILE|-|syslog ("" = no log output)
     std::string agentx;          // --agentx SOCKET: the SNMP agent's master ("" = no SNMP)
     std::string bridge;          // --bridge NAME: the host's bridge for the ports ("" = the switch's own)
+    std::string vty_socket;      // --vty-socket PATH: serve operator sessions there ("" = none)
+    std::string vty_group;       // --vty-group NAME: the socket's group ("" = dhcpftr when it exists)
+    bool no_console = false;     // --no-console: no session on standard input
+    bool level_given = false;    // --level was given: it is the operator sessions' level too (else 15)
     bool help = false;           // --help: print the usage and stop
+    bool version = false;        // --version: print the release and stop
 };
 
 // Parses the options (without the program name); the error text when they are wrong.
@@ -44,9 +49,16 @@ qv_init_ctx *context();
 
 // Runs the boot for a filled start-up record. False when the record is unusable.
 bool boot(QV_INIT_T *rec, const Options &options);
-// Runs the main loop: the shell's console (sim::shell::run_console), the source that stops it (a signal)
-// and, with options.agentx, the SNMP agent. Returns the process's exit status.
-int run_console(const Options &options, loop::Source &stop);
+// Runs the main loop: the shell's console (sim::shell::run_console) when standard input is one, the source
+// that stops it (a signal), the operator sessions (when not null) and, with options.agentx, the SNMP agent.
+// Returns the process's exit status.
+int run_console(const Options &options, loop::Source &stop, loop::Source *sessions);
+
+// Tell the service manager (systemd, Type=notify) that the switch is ready, after the boot's replay of the
+// startup configuration, or that it is stopping. Both do nothing when the process was not started by systemd
+// or the build has no libsystemd.
+void notify_ready();
+void notify_stopping();
 
 // The values QV_INIT_alloc put in the words a daemon does not set.
 constexpr uint32_t kFrameworkWord = 0x51A11A00u;

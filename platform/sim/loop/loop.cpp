@@ -65,6 +65,8 @@ bool run(Source &main, std::span<Source *const> others) {
             sources[i]->prepare(waits[i]);
             for (int fd : waits[i].fds)
                 polled.push_back({fd, POLLIN, 0});
+            for (int fd : waits[i].write_fds)
+                polled.push_back({fd, POLLOUT, 0});
             if (waits[i].timeout_ms >= 0 && (timeout_ms < 0 || waits[i].timeout_ms < timeout_ms))
                 timeout_ms = waits[i].timeout_ms;
         }
@@ -79,8 +81,9 @@ bool run(Source &main, std::span<Source *const> others) {
         std::size_t at = 0;
         for (std::size_t i = 0; i < sources.size() && !ended(); ++i) {
             ready.clear();
-            for (std::size_t k = 0; k < waits[i].fds.size(); ++k, ++at)
-                if ((polled[at].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0)
+            const std::size_t count = waits[i].fds.size() + waits[i].write_fds.size();
+            for (std::size_t k = 0; k < count; ++k, ++at)
+                if ((polled[at].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR | POLLNVAL)) != 0)
                     ready.push_back(polled[at].fd);
             sources[i]->dispatch(ready);
         }

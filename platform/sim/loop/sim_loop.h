@@ -8,9 +8,11 @@
 
 namespace sim::loop {
 
-// What the loop waits for on behalf of the sources: descriptors to become readable, and at most a timeout.
+// What the loop waits for on behalf of the sources: descriptors to become readable or writable, and at most a
+// timeout.
 struct Wait {
     std::vector<int> fds;
+    std::vector<int> write_fds;  // output waiting for room in the descriptor
     int timeout_ms = -1;  // -1: no timeout
 
     // Shortens the timeout to ms (when ms is not negative).
@@ -26,8 +28,8 @@ public:
     virtual ~Source() = default;
     // Adds the descriptors it waits on to wait, and shortens the timeout to its next deadline.
     virtual void prepare(Wait &wait) = 0;
-    // Does the work that is ready: ready holds those of its descriptors that are readable (none when the
-    // loop woke for a timeout or for another source).
+    // Does the work that is ready: ready holds those of its descriptors that are readable, or writable for
+    // those it waits to write to (none when the loop woke for a timeout or for another source).
     virtual void dispatch(const std::vector<int> &ready) = 0;
     // True when the source has ended; the loop ends with the first source that has.
     virtual bool done() const { return false; }

@@ -397,3 +397,22 @@ std::vector<std::string> Session::completions(std::string_view line) const {
 }
 
 }  // namespace sim::shell
+
+namespace sim::shell {
+namespace {
+
+std::list<User> &user_list() {
+    static std::list<User> list;
+    return list;
+}
+
+}  // namespace
+
+const std::list<User> &users() { return user_list(); }
+
+UserEntry::UserEntry(std::string line, std::string name, const Session &session)
+    : at_(user_list().insert(user_list().end(), User{std::move(line), std::move(name), std::time(nullptr), &session})) {}
+
+UserEntry::~UserEntry() { user_list().erase(at_); }
+
+}  // namespace sim::shell

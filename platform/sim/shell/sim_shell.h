@@ -11,7 +11,9 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <ctime>
 #include <functional>
+#include <list>
 #include <memory>
 #include <span>
 #include <string>
@@ -206,6 +208,8 @@ public:
     void enter(int mode, bool clear_interface);
     // Ends the session: the console stops reading.
     void end() { ended_ = true; }
+    // Takes back an end that the operator did not confirm.
+    void resume() { ended_ = false; }
     // Writes text and a newline into the output.
     void say(std::string_view text);
 
@@ -219,6 +223,29 @@ private:
     int mode_;
     bool ended_ = false;
     cli ctx_;
+};
+
+// An operator logged in to the switch: the console or an operator session.
+struct User {
+    std::string line;  // "con 0", "vty 3"
+    std::string name;  // who: "console", or the user name of the session's peer
+    std::time_t since = 0;
+    const Session *session = nullptr;
+};
+
+// Everyone logged in now, in the order they came.
+const std::list<User> &users();
+
+// Lists a session among the users for as long as it lives.
+class UserEntry {
+public:
+    UserEntry(std::string line, std::string name, const Session &session);
+    ~UserEntry();
+    UserEntry(const UserEntry &) = delete;
+    UserEntry &operator=(const UserEntry &) = delete;
+
+private:
+    std::list<User>::iterator at_;
 };
 
 // Reads lines from the descriptor fd and runs each through session.process until fd ends or the session ends,

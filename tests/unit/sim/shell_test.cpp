@@ -217,6 +217,7 @@ TEST_F(Shell, HelpListsTheNextTokensVisibleAtTheLevel) {
          "  clear                  Reset functions\n"
          "  configure              Enter the configuration mode\n"
          "  exit                   End the session\n"
+         "  quit                   End the session\n"
          "  show                   Show running system information\n"
          "  write                  Write the running configuration\n"},
         {EXEC_MODE, 15, "de ?", "  WORD                   01\n"},
@@ -288,7 +289,7 @@ TEST_F(Shell, RunningConfigurationWriteMemoryAndClear) {
     EXPECT_EQ(run(open(), "show running-config"), config);
 
     const std::string file = ::testing::TempDir() + "shell_test_" + std::to_string(::getpid()) + ".conf";
-    EXPECT_EQ(run(open(EXEC_MODE, 2, file), "write memory"), "% Configuration saved to " + file + "\n");
+    EXPECT_EQ(run(open(EXEC_MODE, 2, file), "write memory"), "Building configuration...\n[OK]\n");
     std::stringstream saved;
     saved << std::ifstream(file).rdbuf();
     EXPECT_EQ(saved.str(), config);
