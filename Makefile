@@ -32,8 +32,9 @@ deps:
 
 all: deps
 	@$(CMAKE) --preset release >/dev/null
-	@$(CMAKE) --build --preset release --target dhcpftr
+	@$(CMAKE) --build --preset release --target dhcpftr dhcpftr-cli
 	@ln -sfn release/dhcpftr build/dhcpftr
+	@ln -sfn release/dhcpftr-cli build/dhcpftr-cli
 
 run: all
 	build/release/dhcpftr $(ARGS)
