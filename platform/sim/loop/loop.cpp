@@ -7,12 +7,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "loop/sim_loop.h"
 #include "qvlog.h"
 
 namespace sim::loop {
 namespace {
+
+std::function<void()> &interrupt() {
+    static std::function<void()> handler;
+    return handler;
+}
 
 sigset_t stop_signals() {
     sigset_t set;
@@ -44,9 +50,15 @@ void StopSignals::dispatch(const std::vector<int> &ready) {
     signalfd_siginfo info;
     if (ready.empty() || ::read(fd_, &info, sizeof info) != sizeof info)
         return;
+    if (info.ssi_signo == SIGINT && interrupt()) {
+        interrupt()();
+        return;
+    }
     signal_ = static_cast<int>(info.ssi_signo);
     qvprintf(1, 0, QVLOG_LEVEL_INFO, QVLOG_FLAG_NEW_LINE, "switch: ending on SIG%s\n", sigabbrev_np(signal_));
 }
+
+void set_interrupt(std::function<void()> handler) { interrupt() = std::move(handler); }
 
 bool run(Source &main, std::span<Source *const> others) {
     std::vector<Source *> sources{&main};

@@ -3,6 +3,7 @@
 // sees one command or request at a time, whichever source it comes from.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -53,6 +54,10 @@ private:
     int fd_ = -1;
     int signal_ = 0;
 };
+
+// While set, SIGINT calls handler instead of ending the loop: an operator's terminal console uses Ctrl-C to
+// abandon the line being typed. An empty handler gives SIGINT back its end.
+void set_interrupt(std::function<void()> handler);
 
 // Runs until main or another source is done, serving main and the others. Returns false when waiting failed
 // (then the reason is on standard error).

@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <iterator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -109,9 +112,13 @@ private:
 
 #if SIM_HAVE_READLINE
 
-// The session that readline's callbacks work on while the terminal console runs.
+// The session that readline's callbacks work on while the terminal console runs, and its startup file.
 Session *g_session = nullptr;
+std::string g_startup_file;
 bool g_input_ended = false;
+bool g_confirming = false;
+
+constexpr const char *kConfirmEnd = "Unsaved changes will be lost. Exit anyway? [confirm]";
 
 // readline's generator of completions: the session's completions of the line up to the cursor.
 char *next_completion(const char *, int state) {
@@ -141,13 +148,41 @@ int show_help(int, int) {
     return 0;
 }
 
-std::string prompt_of(const Session &session) { return session.prompt() + " "; }
+void on_line(char *raw);
+
+// Reads commands at the prompt of the session's mode.
+void read_commands() {
+    g_confirming = false;
+    rl_callback_handler_install((g_session->prompt() + " ").c_str(), on_line);
+}
+
+// The answer to the question before ending: return (or "y...") ends the console, anything else stays.
+void on_confirm(char *raw) {
+    const bool yes = raw == nullptr || raw[0] == '\0' || raw[0] == 'y' || raw[0] == 'Y';
+    std::free(raw);
+    if (yes) {
+        rl_callback_handler_remove();
+        g_input_ended = true;
+    } else
+        read_commands();
+}
+
+// Ends the console (and the switch with it), after asking when the running configuration is not the one
+// saved in the startup file.
+void end_console() {
+    if (!unsaved_changes(*g_session, g_startup_file)) {
+        rl_callback_handler_remove();
+        g_input_ended = true;
+        return;
+    }
+    g_confirming = true;
+    rl_callback_handler_install(kConfirmEnd, on_confirm);
+}
 
 // A whole line typed (null at the end of input): runs it and shows the prompt of the mode it leaves.
 void on_line(char *raw) {
     if (raw == nullptr) {
-        std::fputc('\n', stdout);
-        g_input_ended = true;
+        end_console();
         return;
     }
     std::string line(raw);
@@ -155,24 +190,49 @@ void on_line(char *raw) {
     if (!is_blank_or_comment(line))
         add_history(line.c_str());
     g_session->process(line);
-    rl_set_prompt(prompt_of(*g_session).c_str());
+    if (g_session->ended()) {
+        g_session->resume();
+        end_console();
+        return;
+    }
+    rl_set_prompt((g_session->prompt() + " ").c_str());
+}
+
+// Ctrl-C: abandons the line being typed (or the question before ending) and starts a fresh prompt.
+void abandon_line() {
+    std::fputs("^C", rl_outstream);
+    rl_replace_line("", 0);
+    rl_crlf();
+    if (g_confirming) {
+        read_commands();
+        return;
+    }
+    rl_on_new_line();
+    rl_redisplay();
 }
 
 // The terminal, read a key at a time with GNU readline, so the loop serves its other sources meanwhile.
+// Ctrl-C abandons the line and Ctrl-Z is ignored: neither ends nor stops the switch behind the console.
 class ReadlineConsole : public loop::Source {
 public:
-    explicit ReadlineConsole(Session &session) {
+    ReadlineConsole(Session &session, const std::string &startup_file) {
         g_session = &session;
+        g_startup_file = startup_file;
         g_input_ended = false;
         rl_readline_name = "dhcpftr";
+        rl_catch_signals = 0;
         rl_attempted_completion_function = complete_word;
         rl_completer_word_break_characters = const_cast<char *>(" \t");
         rl_variable_bind("show-all-if-ambiguous", "on");
         rl_bind_key('?', show_help);
-        rl_callback_handler_install(prompt_of(session).c_str(), on_line);
+        previous_tstp_ = std::signal(SIGTSTP, SIG_IGN);
+        loop::set_interrupt(abandon_line);
+        read_commands();
     }
     ~ReadlineConsole() override {
         rl_callback_handler_remove();
+        loop::set_interrupt({});
+        std::signal(SIGTSTP, previous_tstp_);
         g_session = nullptr;
     }
     ReadlineConsole(const ReadlineConsole &) = delete;
@@ -183,7 +243,10 @@ public:
         if (!ready.empty())
             rl_callback_read_char();
     }
-    bool done() const override { return g_input_ended || g_session->ended(); }
+    bool done() const override { return g_input_ended; }
+
+private:
+    void (*previous_tstp_)(int);
 };
 
 #endif
@@ -200,11 +263,22 @@ int run_console(const framework::Options &options, std::span<loop::Source *const
     Session session(*tree(), out, {options.level, EXEC_MODE, options.startup_config});
 #if SIM_HAVE_READLINE
     if (!options.batch && ::isatty(STDIN_FILENO) != 0) {
-        ReadlineConsole console(session);
+        ReadlineConsole console(session, options.startup_config);
+        UserEntry entry("con 0", "console", session);
         return loop::run(console, others) ? 0 : 1;
     }
 #endif
+    UserEntry entry("con 0", "console", session);
     return run_lines(session, STDIN_FILENO, !options.batch, others);
+}
+
+bool unsaved_changes(const Session &session, const std::string &startup_file) {
+    std::string saved;
+    if (!startup_file.empty()) {
+        std::ifstream in(startup_file, std::ios::binary);
+        saved.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return session.tree().running_config() != saved;
 }
 
 Replay replay(cli_tree &tree, const std::string &path, std::FILE *err) {

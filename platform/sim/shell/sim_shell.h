@@ -200,6 +200,7 @@ public:
     std::string prompt() const;
     const SessionSettings &settings() const { return settings_; }
     cli_tree &tree() { return tree_; }
+    const cli_tree &tree() const { return tree_; }
     Output &out() { return out_; }
     cli *context() { return &ctx_; }
 
@@ -256,9 +257,15 @@ int run_lines(Session &session, int fd, bool prompt, std::span<loop::Source *con
 
 // Runs the console of the process after boot, serving the other sources of the main loop as well: with
 // options.batch the lines of standard input; otherwise, on a terminal, GNU readline (when built with it), or
-// plain lines with the prompt. The session runs at options.level in the EXEC mode and "write memory" saves to
+// plain lines with the prompt. On the terminal, Ctrl-C abandons the line, Ctrl-Z is ignored, and "exit" or
+// Ctrl-D at the EXEC prompt asks "Unsaved changes will be lost. Exit anyway? [confirm]" before ending when
+// the running configuration is not the startup file's. The session runs at options.level in the EXEC mode and "write memory" saves to
 // options.startup_config. Returns the process's exit status (0, or 1 when waiting failed).
 int run_console(const framework::Options &options, std::span<loop::Source *const> others = {});
+
+// True when the running configuration is not the text of the startup file (a missing file, or none, is
+// empty): ending now would lose changes.
+bool unsaved_changes(const Session &session, const std::string &startup_file);
 
 enum class Replay { replayed, missing, unreadable };
 
