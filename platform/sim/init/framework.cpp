@@ -207,7 +207,9 @@ int QV_INIT_Sys_Init(QV_INIT_T *rec) {
         return -1;
     // Ports that a switch before this one left screening in the bridge continue under this configuration.
     sim::datapath::take_over();
+    notify_ready();
     const int status = run_console(options, stop, sessions.get());
+    notify_stopping();
     sessions.reset();
     // What the switch put into the kernel goes with it: no port of its bridge forwards unscreened.
     sim::datapath::shutdown();
