@@ -79,7 +79,7 @@ direct_cli=$(lab_ns direct-cli)
 # both exchanges have the one server.
 lab server rogue stop
 lab cli "configure terminal" "ip dhcp screening ports eth1.1-1.2" \
-  "ip dhcp screening server-ip $LAB_SRV_IP ports eth1.1" "end" >/dev/null || failed "the switch's console"
+  "ip dhcp screening server-ip $LAB_SRV_IP ports eth1.1" "end" >/dev/null || failed "a session with the switch"
 
 # The exchanges are timed on the client's interface by tcpdump (kernel timestamps): DISCOVER to ACK, and of
 # that the time the client waits for the server (DISCOVER to OFFER plus REQUEST to ACK), the part the
@@ -152,7 +152,7 @@ awk -v dt="$dt" -v dw="$dw" -v st="$st" -v sw="$sw" 'BEGIN {
 # ---- Bridge forwarding, client 1 (eth1.3) to client 2 (eth1.4). A bridge forgets what it learned on a port
 # ---- that leaves it, so client 2 says who it is after each wiring: the frames go to its port alone.
 lab cli "configure terminal" "ip dhcp screening ports eth1.3" "ip dhcp screening server-ip 10.10.0.11 ports eth1.3" \
-  "end" >/dev/null || failed "the switch's console"
+  "end" >/dev/null || failed "a session with the switch"
 cat >"$LAB_DIR/frames.trafgen" <<EOF
 { eth(da=$(lab_client_mac 2), sa=$(lab_client_mac 1)), ipv4(saddr=10.10.0.11, daddr=255.255.255.255),
   udp(sp=67, dp=68), 0x02, 0x01, 0x06, 0x00, fill(0x00, 24), $(lab_client_mac 2 | sed 's/^/0x/; s/:/, 0x/g'),

@@ -7,7 +7,7 @@
 #   scripts/lab.sh up [CLIENTS]         build the lab with CLIENTS clients (default 1, at most 46)
 #   scripts/lab.sh down                 stop everything the lab started, delete its namespaces (idempotent)
 #   scripts/lab.sh status               what runs, and the switch's attached ports
-#   scripts/lab.sh cli [LINE...]        run switch console lines (standard input without LINEs), print their output
+#   scripts/lab.sh cli [LINE...]        run lines in a session with the switch (standard input without LINEs), print their output
 #   scripts/lab.sh lease N              one DHCP exchange of client N: "client N: IP from SERVER" or "client N: no lease"
 #   scripts/lab.sh server srv|rogue stop|start   stop or start one of the two DHCP servers
 #   scripts/lab.sh restart [-9]         end the switch (SIGTERM, or SIGKILL with -9) and start it again
@@ -18,8 +18,9 @@
 #   eth1.3…  client 1…          no address 02:00:00:00:01:01… (client N has 02:00:00:00:01:NN, NN in hex)
 #
 # Environment: LAB_PREFIX (default dhcpftr-lab) names the namespaces PREFIX-sw, PREFIX-srv, PREFIX-rogue and
-# PREFIX-cliN; LAB_DIR (default /run/PREFIX) holds the lab's state: PIDs, the console FIFO, the logs;
+# PREFIX-cliN; LAB_DIR (default /run/PREFIX) holds the lab's state: PIDs, the switch's session socket, the logs;
 # DHCPFTR is the switch binary (default build/dhcpftr, else build/release/dhcpftr, else build/debug/dhcpftr);
+# DHCPFTR_CLI the client (default dhcpftr-cli beside the switch binary, in its build tree, or build/dhcpftr-cli);
 # LAB_TRIES is the number of DISCOVERs of one lease, a second apart (default 3).
 #
 # Exit status 77 when this machine cannot host a lab (not root, no network namespaces, a tool missing), 1 on
@@ -49,7 +50,7 @@ lab_unable() { echo "lab: $*" >&2; exit 77; }
 lab_require() {
   [[ $(id -u) -eq 0 ]] || lab_unable "needs root (network namespaces, veth pairs, BPF programs)"
   local tool
-  for tool in ip dnsmasq udhcpc flock setsid timeout; do
+  for tool in ip dnsmasq udhcpc setsid timeout; do
     command -v "$tool" >/dev/null 2>&1 || lab_unable "$tool is missing (scripts/deps.sh installs it)"
   done
 }
@@ -126,31 +127,29 @@ lab_dnsmasq() {  # NAME NS ADDRESS RANGE
   lab_alive "$1" dnsmasq
 }
 
-# ---- The switch's console: the switch reads a FIFO that a keeper process holds open, so the console stays
-# ---- open between commands, and across a restart of the switch; its output goes to DIR/console.out. Its
-# ---- startup configuration is DIR/startup-config ("write memory" saves it, a restart replays it).
-lab_sync_line=lab-sync   # a line the shell refuses: its "% Unknown command" marks the end of a batch
-
+# ---- The switch: it runs without a console and serves operator sessions on DIR/vty.sock, which `cli` speaks
+# ---- to with dhcpftr-cli; what it prints goes to DIR/switch.out. Its startup configuration is
+# ---- DIR/startup-config ("write memory" saves it, a restart replays it).
 lab_start_switch() {  # BINARY
-  mkfifo "$lab_dir/console" || return 1
-  : >"$lab_dir/console.out"
-  ip netns exec "$(lab_ns sw)" setsid sleep infinity >"$lab_dir/console" </dev/null 2>/dev/null &
-  echo $! >"$lab_dir/keeper.pid"
+  : >"$lab_dir/switch.out"
   echo "$1" >"$lab_dir/switch.binary"
   lab_run_switch
 }
 
-# Starts the switch on the console; true once it runs (its boot goes on before it reads the console).
+# Starts the switch; true once it runs and its socket is there (clients wait in the socket's queue while it
+# boots).
 lab_run_switch() {
   local binary i comm
   binary=$(cat "$lab_dir/switch.binary")
-  ip netns exec "$(lab_ns sw)" setsid "$binary" --batch --level 15 --startup-config "$lab_dir/startup-config" \
-    --log-file "$lab_dir/switch.log" --log-level 104 <"$lab_dir/console" >>"$lab_dir/console.out" 2>&1 &
+  rm -f "$lab_dir/vty.sock"   # a switch killed with SIGKILL leaves its socket
+  ip netns exec "$(lab_ns sw)" setsid "$binary" --no-console --vty-socket "$lab_dir/vty.sock" \
+    --startup-config "$lab_dir/startup-config" --log-file "$lab_dir/switch.log" --log-level 104 \
+    </dev/null >>"$lab_dir/switch.out" 2>&1 &
   echo $! >"$lab_dir/switch.pid"
   comm=$(basename "$binary" | cut -c 1-15)
   echo "$comm" >"$lab_dir/switch.comm"
   for ((i = 0; i < 50; i++)); do
-    lab_alive switch "$comm" && lab_alive keeper sleep && return 0
+    lab_alive switch "$comm" && [[ -S $lab_dir/vty.sock ]] && return 0
     sleep 0.1
   done
   return 1
@@ -158,28 +157,34 @@ lab_run_switch() {
 
 lab_switch_comm() { cat "$lab_dir/switch.comm" 2>/dev/null || echo dhcpftr; }
 
-# Runs console lines; prints their output. Fails when the switch is gone or does not finish within 60 s.
-lab_cli() {
-  [[ -p $lab_dir/console ]] || lab_die "no lab is up in $lab_dir"
-  lab_alive switch "$(lab_switch_comm)" || lab_die "the switch is not running (log: $lab_dir/switch.log)"
-  local lines=("$@") before size
-  if [[ ${#lines[@]} -eq 0 ]]; then mapfile -t lines; fi
-  exec {lock}>"$lab_dir/console.lock"
-  flock "$lock"
-  before=$(grep -c '^% Unknown command$' "$lab_dir/console.out")
-  size=$(stat -c %s "$lab_dir/console.out")
-  # Opened for reading and writing, a FIFO never blocks the open.
-  exec {fifo}<>"$lab_dir/console"
-  printf '%s\n' "${lines[@]}" "$lab_sync_line" >&"$fifo"
-  exec {fifo}>&-
-  local deadline=$((SECONDS + 60))
-  until [[ $(grep -c '^% Unknown command$' "$lab_dir/console.out") -gt $before ]]; do
-    lab_alive switch "$(lab_switch_comm)" || { exec {lock}>&-; lab_die "the switch ended (log: $lab_dir/switch.log)"; }
-    [[ $SECONDS -lt $deadline ]] || { exec {lock}>&-; lab_die "the switch did not answer within 60 s"; }
-    sleep 0.02
+lab_client_binary() {
+  local b dir
+  dir=$(dirname "$(cat "$lab_dir/switch.binary")")
+  for b in ${DHCPFTR_CLI:-} "$dir/dhcpftr-cli" "$dir/tools/dhcpftr-cli/dhcpftr-cli" "$lab_root/build/dhcpftr-cli"; do
+    [[ -x $b ]] && { echo "$b"; return 0; }
   done
-  tail -c +$((size + 1)) "$lab_dir/console.out" | head -n -1
-  exec {lock}>&-
+  return 1
+}
+
+# Runs lines in one session with the switch (standard input without LINEs); prints their output. Fails when
+# the switch cannot be reached or does not finish within 60 s; a refused line is no failure (its "% ..." line
+# is in the output).
+lab_cli() {  # [LINE...]
+  [[ -e $lab_dir/switch.binary ]] || lab_die "no lab is up in $lab_dir"
+  lab_alive switch "$(lab_switch_comm)" || lab_die "the switch is not running (log: $lab_dir/switch.log)"
+  local client line args=()
+  client=$(lab_client_binary) || lab_die "no dhcpftr-cli: run make (or set DHCPFTR_CLI)"
+  if [[ $# -eq 0 ]]; then
+    args=(-f -)
+  else
+    for line in "$@"; do args+=(-c "$line"); done
+  fi
+  timeout 60 "$client" -s "$lab_dir/vty.sock" "${args[@]}"
+  case $? in
+    0 | 1) return 0 ;;
+    124) lab_die "the switch did not answer within 60 s" ;;
+    *) lab_die "the switch cannot be reached (log: $lab_dir/switch.log)" ;;
+  esac
 }
 
 # ---- Leases: udhcpc once in a client's namespace. It configures nothing: its script writes the lease into
@@ -222,12 +227,11 @@ lab_lease() {  # N
 }
 
 # ---- up, down, status
-# Everything the lab started ends and its namespaces go; the logs and the console output stay in DIR.
+# Everything the lab started ends and its namespaces go; the logs and the switch's output stay in DIR.
 lab_down() {
-  # The keeper first: the switch reads the end of its console and ends by itself (a sanitizer's report at
-  # exit lands in console.out).
-  lab_stop keeper sleep
-  lab_stop switch "$(lab_switch_comm)" 5
+  # The switch ends on SIGTERM, taking its ports out of the bridge (a sanitizer's report at exit lands in
+  # switch.out).
+  lab_stop switch "$(lab_switch_comm)"
   lab_stop srv dnsmasq
   lab_stop rogue dnsmasq
   local ns pid
@@ -237,7 +241,7 @@ lab_down() {
     ip netns del "$ns" 2>/dev/null
   done
   [[ -d $lab_dir ]] &&
-    rm -f "$lab_dir"/{netns,clients,console,console.lock,switch.comm,switch.binary,udhcpc.script,exchange.*}
+    rm -f "$lab_dir"/{netns,clients,vty.sock,switch.comm,switch.binary,udhcpc.script,exchange.*}
   return 0
 }
 
@@ -256,10 +260,10 @@ lab_up() {  # CLIENTS
   [[ $n =~ ^[0-9]+$ && $n -ge 1 && $n -le $lab_max_clients ]] || lab_die "CLIENTS is 1 to $lab_max_clients"
   lab_require
   binary=$(lab_switch_binary) || lab_die "no switch binary: run make (or set DHCPFTR)"
-  [[ -e $lab_dir/netns || -p $lab_dir/console ]] && lab_die "a lab is up in $lab_dir: lab.sh down first"
+  [[ -e $lab_dir/netns || -e $lab_dir/switch.binary ]] && lab_die "a lab is up in $lab_dir: lab.sh down first"
   [[ -n $(lab_netns_names) ]] && lab_die "namespaces of $lab_prefix exist: lab.sh down first"
   mkdir -p "$lab_dir" || lab_die "cannot create $lab_dir"
-  rm -f "$lab_dir"/*.log "$lab_dir/console.out" "$lab_dir/startup-config"   # of a lab before
+  rm -f "$lab_dir"/*.log "$lab_dir/switch.out" "$lab_dir/startup-config"   # of a lab before
   : >"$lab_dir/netns"
 
   # From here on a failure or an interruption takes down what was built.
@@ -287,7 +291,7 @@ lab_up() {  # CLIENTS
     fail "the rogue's dnsmasq did not start: $(tail -n 3 "$lab_dir/rogue.log" 2>/dev/null)"
   lab_write_udhcpc_script
 
-  lab_start_switch "$binary" || fail "the switch did not start: $(tail -n 5 "$lab_dir/console.out")"
+  lab_start_switch "$binary" || fail "the switch did not start: $(tail -n 5 "$lab_dir/switch.out")"
   out=$(lab_attach 2>&1)
   case $? in
     0) ;;
@@ -315,10 +319,10 @@ lab_attach() {
 }
 
 # Ends the switch, by SIGTERM (it takes its ports out of the bridge) or SIGKILL (its program goes on
-# screening them), and starts it again on the same console and startup configuration.
+# screening them), and starts it again with the same startup configuration.
 lab_restart() {  # [-9]
   local pid comm i
-  [[ -p $lab_dir/console ]] || lab_die "no lab is up in $lab_dir"
+  [[ -e $lab_dir/switch.binary ]] || lab_die "no lab is up in $lab_dir"
   [[ -z ${1:-} || $1 == -9 ]] || lab_die "usage: lab.sh restart [-9]"
   comm=$(lab_switch_comm)
   if lab_alive switch "$comm"; then
@@ -330,7 +334,7 @@ lab_restart() {  # [-9]
     done
     lab_alive switch "$comm" && lab_die "the switch (pid $pid) did not end"
   fi
-  lab_run_switch || lab_die "the switch did not start again: $(tail -n 5 "$lab_dir/console.out")"
+  lab_run_switch || lab_die "the switch did not start again: $(tail -n 5 "$lab_dir/switch.out")"
   lab_attach || exit 1
 }
 
@@ -343,7 +347,7 @@ lab_status() {
   fi
   n=$(cat "$lab_dir/clients" 2>/dev/null || echo 0)
   echo "lab $lab_prefix in $lab_dir, $n client(s)"
-  for name in switch:"$(lab_switch_comm)" keeper:sleep srv:dnsmasq rogue:dnsmasq; do
+  for name in switch:"$(lab_switch_comm)" srv:dnsmasq rogue:dnsmasq; do
     if lab_alive "${name%%:*}" "${name#*:}"; then
       printf '  %-7s %-8s pid %s\n' "${name%%:*}" running "$(cat "$lab_dir/${name%%:*}.pid")"
     else

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Rule changes under load: 1,000 rule changes reach the switch in one console batch while trafgen floods
+# Rule changes under load: 1,000 rule changes reach the switch in one session while trafgen floods
 # eth1.2 (the rogue's port, its dnsmasq stopped) with DHCP server replies to client 1 from 20 addresses, as
 # fast as one CPU sends them. Whatever the timing, the verdict is exact:
 #

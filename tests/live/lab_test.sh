@@ -174,7 +174,7 @@ masters=$(ip -n $sw -o link show | grep -o '^[0-9]*: [a-z0-9-]*@[^:]*:.* master 
   sed 's/^[0-9]*: \([a-z0-9-]*\)@.* master \([a-z-]*\)$/\1:\2/' | sort | tr '\n' ' ')
 [[ $masters == "cli1:br-host srv:br-other " ]] || fail "--bridge: after the switch's end the masters are '$masters'"
 lab down >/dev/null 2>&1
-grep -i 'runtime error\|AddressSanitizer\|LeakSanitizer\|ThreadSanitizer' "$LAB_DIR/console.out" &&
+grep -i 'runtime error\|AddressSanitizer\|LeakSanitizer\|ThreadSanitizer' "$LAB_DIR/switch.out" &&
   fail "sanitizer report"
 
 live_end
