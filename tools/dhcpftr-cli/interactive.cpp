@@ -15,7 +15,6 @@
 #include <cstring>
 #include <exception>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -32,6 +31,7 @@
 namespace dhcpftr_cli {
 namespace {
 
+// Prints a line of a command's output (1000 with its line end, 1001 without); other lines print nothing.
 void print_output(const ReplyLine &line) {
     if (line.code == code::kOutputLine || line.code == code::kOutputPiece) {
         std::fwrite(line.text.data(), 1, line.text.size(), stdout);
@@ -194,16 +194,17 @@ int Terminal::run(Input &input) {
             throw std::system_error(errno, std::generic_category(), "poll");
         }
         if (fds[0].revents & POLLIN) {
+            // SIGINT while a line is with the switch does nothing: the command runs to its end there, as it
+            // does at the switch's console.
             for (int signal; (signal = signals.next()) != 0;) {
-                if (signal == SIGINT && reading_)
+                if (signal == SIGINT && reading_) {
                     input.interrupt();
-                else if (signal == SIGWINCH)
+                } else if (signal == SIGWINCH) {
                     input.resized();
-                else if (signal == SIGTERM || signal == SIGHUP) {
+                } else if (signal == SIGTERM || signal == SIGHUP) {
                     signal_ = signal;
                     return kExitFailed;
                 }
-                // SIGINT while the switch runs a line: the command runs to its end there, as at its console.
             }
         }
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
