@@ -16,7 +16,7 @@ namespace code {
 constexpr int kDone = 0;            // done, nothing refused; the text is the prompt
 constexpr int kRefused = 2;         // done, the line was refused; the text is the prompt
 constexpr int kEnded = 3;           // the line ended the session; the switch closes the connection
-constexpr int kNotUnderstood = 9000;  // the request was not understood: "REASON | PROMPT"
+constexpr int kNotUnderstood = 9000;  // the request was not understood; the text is the reason
 // Continuation lines.
 constexpr int kGreeting = 1;        // "dhcpftr VERSION protocol 1"
 constexpr int kOutputLine = 1000;   // one line the command printed
