@@ -74,7 +74,6 @@ int show_running_config(Session &session, std::vector<std::string> &) {
     return 0;
 }
 
-// Writes text to a file, replacing its content; false when the file cannot be opened or written whole.
 // The process's file mode creation mask, read without setting it (umask() sets it for every thread, if only
 // for a moment); 022 when /proc does not tell.
 mode_t current_umask() {
