@@ -8,6 +8,7 @@
 #   make fuzz       every fuzz target for FUZZ_SECONDS seconds (default 60), new inputs kept in build/fuzz/work
 #   make bench      benchmarks
 #   make soak       the randomized mirror test for 100,000 steps (SOAK_SEEDS, SOAK_STEPS, SOAK_FIRST_SEED)
+#   make package    the Debian package of the release build: build/package/dhcpftr_VERSION_ARCH.deb
 #   make clean      remove build/
 
 SHELL := bash
@@ -115,3 +116,12 @@ soak: deps
 	@$(CMAKE) --preset release >/dev/null
 	@$(CMAKE) --build --preset release --target dhcpftr_soak
 	@build/release/tests/dhcpftr_soak $(SOAK_SEEDS) $(SOAK_STEPS) $(SOAK_FIRST_SEED)
+
+# make package: cpack installs what the release build made (it builds nothing itself) into a package
+# (packaging/CMakeLists.txt says what goes in).
+.PHONY: package
+package: deps
+	@$(call header,"Debian package")
+	@$(CMAKE) --preset release >/dev/null
+	@$(CMAKE) --build --preset release --target dhcpftr dhcpftr-cli dhcpftr_package_files
+	@cpack --config build/release/CPackConfig.cmake -B build/package

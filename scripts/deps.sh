@@ -4,7 +4,9 @@
 # Benchmark, readline, libpcap (the capture files of the traffic commands), the PowerPC cross compiler and qemu-user for the target tests,
 # net-snmp (the agent library, the master agent snmpd and the command-line tools) and smitools (smilint), the
 # kernel data path's libbpf, bpftool (its skeleton) and libnl-route-3 (the bridge's ports), the live lab's
-# tools (iproute2, dnsmasq, udhcpc; tcpdump and netsniff-ng's trafgen for its test and benchmark);
+# tools (iproute2, dnsmasq, udhcpc; tcpdump and netsniff-ng's trafgen for its test and benchmark), libsystemd
+# (readiness for the service manager) and what builds and checks the Debian package (scdoc for the man pages,
+# dpkg-dev's dpkg-shlibdeps, lintian);
 # then the IETF MIB modules into mibs/ietf (scripts/ietf_mibs.sh, with npm). Quick when everything is there: one
 # dpkg-query and a look at mibs/ietf, nothing else.
 set -euo pipefail
@@ -23,6 +25,7 @@ packages=(
   snmpd snmp snmptrapd libsnmp-dev smitools
   libbpf-dev bpftool libnl-route-3-dev
   iproute2 dnsmasq-base udhcpc tcpdump netsniff-ng
+  libsystemd-dev scdoc dpkg-dev lintian
 )
 # npm fetches the IETF MIB modules. Debian's package only when there is no npm at all: a Node.js from
 # elsewhere (NodeSource's nodejs) brings its own npm and conflicts with Debian's.
