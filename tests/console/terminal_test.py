@@ -12,7 +12,7 @@ import sys
 import tempfile
 import time
 
-CONFIRM = "Unsaved changes will be lost. Exit anyway? [confirm]"
+CONFIRM = "Unsaved changes will be lost. Exit anyway? [confirm] "
 
 
 def main():

@@ -116,7 +116,6 @@ private:
 Session *g_session = nullptr;
 std::string g_startup_file;
 bool g_input_ended = false;
-bool g_confirming = false;
 
 constexpr const char *kConfirmEnd = "Unsaved changes will be lost. Exit anyway? [confirm]";
 
@@ -148,65 +147,48 @@ int show_help(int, int) {
     return 0;
 }
 
-void on_line(char *raw);
-
-// Reads commands at the prompt of the session's mode.
-void read_commands() {
-    g_confirming = false;
-    rl_callback_handler_install((g_session->prompt() + " ").c_str(), on_line);
-}
-
-// The answer to the question before ending: return (or "y...") ends the console, anything else stays.
-void on_confirm(char *raw) {
-    const bool yes = raw == nullptr || raw[0] == '\0' || raw[0] == 'y' || raw[0] == 'Y';
-    std::free(raw);
-    if (yes) {
-        rl_callback_handler_remove();
-        g_input_ended = true;
-    } else
-        read_commands();
-}
-
 // Ends the console (and the switch with it), after asking when the running configuration is not the one
 // saved in the startup file.
 void end_console() {
-    if (!unsaved_changes(*g_session, g_startup_file)) {
-        rl_callback_handler_remove();
+    g_session->resume();
+    if (unsaved_changes(*g_session, g_startup_file))
+        g_session->ask(kConfirmEnd, [] { g_input_ended = true; });
+    else
         g_input_ended = true;
-        return;
-    }
-    g_confirming = true;
-    rl_callback_handler_install(kConfirmEnd, on_confirm);
 }
 
-// A whole line typed (null at the end of input): runs it and shows the prompt of the mode it leaves.
+void show_prompt() { rl_set_prompt((g_session->prompt() + " ").c_str()); }
+
+// A whole line typed (null at the end of input): runs it and shows the prompt of the mode it leaves. The end
+// of input at a question answers it.
 void on_line(char *raw) {
     if (raw == nullptr) {
-        end_console();
-        return;
+        if (g_session->asking())
+            g_session->process("");
+        else
+            end_console();
+    } else {
+        std::string line(raw);
+        std::free(raw);
+        if (!g_session->asking() && !is_blank_or_comment(line))
+            add_history(line.c_str());
+        g_session->process(line);
+        if (g_session->ended())
+            end_console();
     }
-    std::string line(raw);
-    std::free(raw);
-    if (!is_blank_or_comment(line))
-        add_history(line.c_str());
-    g_session->process(line);
-    if (g_session->ended()) {
-        g_session->resume();
-        end_console();
-        return;
-    }
-    rl_set_prompt((g_session->prompt() + " ").c_str());
+    if (g_input_ended)
+        rl_callback_handler_remove();
+    else
+        show_prompt();
 }
 
-// Ctrl-C: abandons the line being typed (or the question before ending) and starts a fresh prompt.
+// Ctrl-C: abandons the line being typed (and a question it answers) and starts a fresh prompt.
 void abandon_line() {
     std::fputs("^C", rl_outstream);
     rl_replace_line("", 0);
     rl_crlf();
-    if (g_confirming) {
-        read_commands();
-        return;
-    }
+    g_session->forget_question();
+    show_prompt();
     rl_on_new_line();
     rl_redisplay();
 }
@@ -227,7 +209,7 @@ public:
         rl_bind_key('?', show_help);
         previous_tstp_ = std::signal(SIGTSTP, SIG_IGN);
         loop::set_interrupt(abandon_line);
-        read_commands();
+        rl_callback_handler_install((session.prompt() + " ").c_str(), on_line);
     }
     ~ReadlineConsole() override {
         rl_callback_handler_remove();

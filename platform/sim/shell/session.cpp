@@ -260,6 +260,8 @@ Session::Session(cli_tree &tree, Output &out, SessionSettings settings)
 }
 
 std::string Session::prompt() const {
+    if (asking())
+        return question_;
     const Mode *m = tree_.mode(mode_);
     return m != nullptr ? m->prompt : "switch#";
 }
@@ -295,7 +297,21 @@ Outcome Session::execute(std::string_view line) {
     return outcome;
 }
 
+void Session::ask(std::string question, std::function<void()> action) {
+    question_ = std::move(question);
+    confirmed_ = std::move(action);
+}
+
 Outcome Session::process(std::string_view line) {
+    if (asking()) {
+        const std::size_t first = line.find_first_not_of(" \t");
+        const bool yes = first == std::string_view::npos || line[first] == 'y' || line[first] == 'Y';
+        std::function<void()> action = std::exchange(confirmed_, {});
+        if (yes)
+            action();
+        out_.flush();
+        return Outcome::ok;
+    }
     std::size_t end = line.size();
     while (end > 0 && is_blank(line[end - 1]))
         --end;

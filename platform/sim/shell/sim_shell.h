@@ -211,6 +211,13 @@ public:
     void end() { ended_ = true; }
     // Takes back an end that the operator did not confirm.
     void resume() { ended_ = false; }
+    // Asks the operator before action runs: question becomes the session's prompt, and the next line that
+    // process gets answers it: an empty line, or one starting with "y" or "Y", runs action; any other
+    // answer runs nothing.
+    void ask(std::string question, std::function<void()> action);
+    bool asking() const { return static_cast<bool>(confirmed_); }
+    // Takes the question back unanswered (Ctrl-C at it).
+    void forget_question() { confirmed_ = {}; }
     // Writes text and a newline into the output.
     void say(std::string_view text);
 
@@ -223,6 +230,8 @@ private:
     SessionSettings settings_;
     int mode_;
     bool ended_ = false;
+    std::string question_;              // asked while confirmed_ is set
+    std::function<void()> confirmed_;   // what a yes runs
     cli ctx_;
 };
 
