@@ -11,6 +11,7 @@
 //
 // Not run: the kernel filter's fault injection (the two sides would differ by design), "platform traffic
 // replay/preview" (files) and "platform port" (Linux interfaces).
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -40,10 +41,18 @@ std::vector<std::string_view> words_of(std::string_view line) {
     return words;
 }
 
-// True when word abbreviates keyword (as the shell matches keywords: a non-empty prefix).
-bool abbreviates(std::string_view word, std::string_view keyword) {
-    return !word.empty() && keyword.starts_with(word);
+// True when word is the beginning of keyword, a lower-case word, in any case.
+bool starts(std::string_view word, std::string_view keyword) {
+    if (word.size() > keyword.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(word[i])) != keyword[i])
+            return false;
+    return true;
 }
+
+// True when word abbreviates keyword (as the shell matches keywords: a non-empty prefix, in any case).
+bool abbreviates(std::string_view word, std::string_view keyword) { return !word.empty() && starts(word, keyword); }
 
 // True for a line this target may run: any line that is no platform command (also after "do"), and of the
 // platform commands those of the chassis and the read-only ones of the kernel filter and the data path.
@@ -67,7 +76,7 @@ void check_completions(fuzz::Console &console, std::string_view line) {
     const std::vector<std::string_view> words = words_of(line);
     const std::string_view partial = words.empty() || is_blank(line.back()) ? std::string_view{} : words.back();
     for (std::size_t i = 0; i < found.size(); ++i) {
-        FUZZ_CHECK(found[i].starts_with(partial), "completion " + found[i] + " of \"" + std::string(line) + "\"");
+        FUZZ_CHECK(starts(partial, found[i]), "completion " + found[i] + " of \"" + std::string(line) + "\"");
         FUZZ_CHECK(i == 0 || found[i - 1] < found[i], "completions of \"" + std::string(line) + "\" out of order");
     }
 }

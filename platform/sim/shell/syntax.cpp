@@ -8,6 +8,17 @@ namespace {
 bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
 bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+char to_lower(char c) { return is_upper(c) ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// True when word, in any case, is the beginning of keyword (a lower-case token).
+bool abbreviates(std::string_view word, std::string_view keyword) {
+    if (word.size() > keyword.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if (to_lower(word[i]) != keyword[i])
+            return false;
+    return true;
+}
 
 // The value of a decimal number of 1 to 10 digits that makes up all of text, when it is no greater than
 // max; -1 otherwise.
@@ -185,9 +196,9 @@ Fit fit(const Token &token, std::string_view word) {
         return Fit::none;
     switch (token.kind) {
     case TokenKind::keyword:
-        if (word == token.text)
-            return Fit::exact;
-        return token.text.starts_with(word) ? Fit::partial : Fit::none;
+        if (!abbreviates(word, token.text))
+            return Fit::none;
+        return word.size() == token.text.size() ? Fit::exact : Fit::partial;
     case TokenKind::ipv4:
         return is_ipv4(word) ? Fit::value : Fit::none;
     case TokenKind::range: {
@@ -203,7 +214,7 @@ Fit fit(const Token &token, std::string_view word) {
 bool may_start(const Token &token, std::string_view partial) {
     switch (token.kind) {
     case TokenKind::keyword:
-        return token.text.starts_with(partial);
+        return abbreviates(partial, token.text);
     case TokenKind::ipv4: {
         int dots = 0;
         std::size_t group = 0;

@@ -58,9 +58,11 @@ constexpr int kMaxOptionalParts = 8;
 // the syntax, or the reason why the string is malformed or the help texts do not fit it.
 std::variant<Syntax, std::string> parse_syntax(const char *text, const char *const *help);
 
-// How word fits token.
+// How word fits token. A keyword is matched without regard to case ("SH", "Show" and "show" fit "show"); a
+// value keeps the case it was typed in.
 Fit fit(const Token &token, std::string_view word);
-// True when a word that starts with partial could fit token (for help and completion of a partial word).
+// True when a word that starts with partial could fit token (for help and completion of a partial word);
+// keywords without regard to case, as fit.
 bool may_start(const Token &token, std::string_view partial);
 
 // The words a path accepts, written as tokens, with every any-word token written "WORD": two paths of one

@@ -123,6 +123,9 @@ TEST_F(Shell, LinesRunTheCommandTheyMatchWithItsArgumentsOrTheShellsError) {
          "h3@5 10.1.1.1 client-mac 00:11:22:33:44:55 eth1.1-1.3|"},
         {CONFIG_MODE, 2, " ip\tdhcp  screening server-ip 10.1.1.1 ports eth1.1 ", "h3@5 10.1.1.1 eth1.1|"},
         {CONFIG_MODE, 2, "ip dhcp screening server-ip 10.1.1.1 client-mac", "% Incomplete command\n"},
+        // Keywords in any case; the values as typed.
+        {CONFIG_MODE, 2, "IP Dh SCR SERVER-IP 10.1.1.1 CLIENT aa:BB:cc:00:11:22 PORTS Eth1.1",
+         "h3@5 10.1.1.1 client-mac aa:BB:cc:00:11:22 Eth1.1|"},
         // A closing PORTRANGE takes the rest of the line, its words joined by one blank.
         {CONFIG_MODE, 2, "ip dhcp screening server-ip 10.1.1.1 ports eth1.1 ,  eth1.2", "h3@5 10.1.1.1 eth1.1 , eth1.2|"},
         {CONFIG_MODE, 2, "ip dhcp screening server-ip 256.1.1.1 ports a", "% Invalid input\n"},
@@ -226,7 +229,7 @@ TEST_F(Shell, HelpListsTheNextTokensVisibleAtTheLevel) {
         {CONFIG_MODE, 2, "ip dhcp screening ?",
          "  port                   03\n  ports                  03\n  server-ip              03\n"
          "  snmp                   03\n  WORD                   03\n"},
-        {CONFIG_MODE, 2, "ip dhcp screening s?",
+        {CONFIG_MODE, 2, "IP DHCP SCREENING S?",
          "  server-ip              03\n  snmp                   03\n  WORD                   03\n"},
         {CONFIG_MODE, 2, "ip dhcp screening snmp ?", "  <1-30>                 04\n"},
         {CONFIG_MODE, 2, "ip dhcp screening server-ip 10.1.1.1   ?",
@@ -256,7 +259,8 @@ TEST_F(Shell, CompletionOffersTheKeywordsThatFit) {
     } cases[] = {
         {CONFIG_MODE, "", {"do", "end", "exit", "interface", "ip", "route"}},
         {CONFIG_MODE, "ip d", {"dhcp"}},
-        {CONFIG_MODE, "ip dhcp screening s", {"server-ip", "snmp"}},
+        {CONFIG_MODE, "ip dhcp screening S", {"server-ip", "snmp"}},
+        {CONFIG_MODE, "Ip Dhcp ", {"screening"}},
         {CONFIG_MODE, "ip dhcp screening ", {"port", "ports", "server-ip", "snmp"}},
         {CONFIG_MODE, "ip dhcp screening port", {"port", "ports"}},
         {CONFIG_MODE, "ip dhcp screening server-ip 1.1.1.1 ", {"client-mac", "ports"}},
