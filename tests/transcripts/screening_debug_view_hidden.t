@@ -2,4 +2,6 @@
 --- input
 show ip dhcp screening portlist
 --- output
-% Invalid input
+show ip dhcp screening portlist
+                       ^
+% Invalid input detected at '^' marker.

@@ -61,12 +61,20 @@ show running-config
 % Invalid interface range: eth1.5-1.2
 % Invalid interface range: eth1.1,,eth1.2
 % No such interface bogus
-% Invalid input
-% Invalid input
-% Invalid input
+ip dhcp screening suppress-duration 0
+                                    ^
+% Invalid input detected at '^' marker.
+ip dhcp screening suppress-duration 31
+                                    ^
+% Invalid input detected at '^' marker.
+ip dhcp screening server-ip 10.1.1 ports eth1.1
+                            ^
+% Invalid input detected at '^' marker.
 % Incomplete command
 % Incomplete command
-% Invalid input
+ip dhcp screening trap-log now
+                           ^
+% Invalid input detected at '^' marker.
 % Interface port-channel9 can not configure DHCP server screening
    Enable ports: 
    Filter DHCP Server Trap_Log State: Disable

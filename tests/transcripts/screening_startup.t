@@ -42,7 +42,9 @@ ip dhcp screening server-ip 10.1.1.1 ports eth2.1-2.3
    Total Entries: 1
 --- stderr
 startup.conf:9: ip dhcp screening server-ip 10.1.1.300 ports eth1.1
-% Invalid input
+ip dhcp screening server-ip 10.1.1.300 ports eth1.1
+                            ^
+% Invalid input detected at '^' marker.
 startup.conf:11: ip dhcp screening ports eth11.1
 % No such interface eth11.1
 startup.conf:13: ip dhcp screening ports port-channel0,eth1.5,port-channel129

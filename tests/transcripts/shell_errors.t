@@ -18,13 +18,21 @@ write memory
 exit
 --- output
 % Unknown command
-% Invalid input
+configure bogus
+          ^
+% Invalid input detected at '^' marker.
 % Incomplete command
 % Ambiguous command
-% Invalid input
-% Invalid input
+write memory now
+             ^
+% Invalid input detected at '^' marker.
+show running-config	extra
+                    ^
+% Invalid input detected at '^' marker.
 % Unknown command
 % Incomplete command
 % Unknown command
 % Incomplete command
-% Invalid input
+write  memory
+     ^
+% Invalid input detected at '^' marker.

@@ -21,6 +21,9 @@ bogus
   end                    End the configuration and return to the EXEC mode
   exit                   Exit to the enclosing mode
 % Unknown command
+  erase                  Erase the startup-configuration file
   memory                 Save it to the startup-configuration file
+  terminal               Print it on the terminal
+  <cr>
   exit                   End the session
   terminal               Configure from the terminal

@@ -1,16 +1,20 @@
 // The shell's built-in commands, installed at the normal level into every new tree:
-//   EXEC                  configure terminal, show running-config, show users, show version, write memory,
-//                         clear running-config, exit, quit
+//   EXEC                  configure terminal, show running-config, show startup-config, show users,
+//                         show version, show clock, show history, write [memory], write terminal,
+//                         write erase, copy running-config startup-config, clear running-config, exit, quit
 //   CONFIG and interface  exit, end, do ...
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
+#include "chassis/sim_chassis.h"
 #include "shell/sim_shell.h"
 
 namespace sim::shell {
@@ -24,9 +28,25 @@ const char *const kHelpConfigure[] = {"Enter the configuration mode", "Configure
 const char *const kHelpShowRunning[] = {"Show running system information", "The running configuration", nullptr};
 const char *const kHelpWrite[] = {"Write the running configuration",
                                   "Save it to the startup-configuration file", nullptr};
+const char *const kHelpWriteAlone[] = {"Write the running configuration", nullptr};
+const char *const kHelpWriteTerminal[] = {"Write the running configuration", "Print it on the terminal", nullptr};
+const char *const kHelpWriteErase[] = {"Write the running configuration", "Erase the startup-configuration file",
+                                       nullptr};
+const char *const kHelpCopy[] = {"Copy a configuration", "Copy from the running configuration",
+                                 "Copy to the startup-configuration file", nullptr};
+const char *const kHelpShowStartup[] = {"Show running system information", "The startup-configuration file",
+                                        nullptr};
+const char *const kHelpShowClock[] = {"Show running system information", "The system clock", nullptr};
+const char *const kHelpShowHistory[] = {"Show running system information", "The lines this session ran", nullptr};
 const char *const kHelpShowUsers[] = {"Show running system information", "The operators logged in", nullptr};
 const char *const kHelpShowVersion[] = {"Show running system information", "The release of the switch", nullptr};
 const char *const kHelpClear[] = {"Reset functions", "Reset the running configuration to its defaults", nullptr};
+
+constexpr const char *kNoStartupFile = "% No startup-configuration file";
+constexpr const char *kConfirmErase = "Erasing the startup configuration. Continue? [confirm]";
+
+// When the switch started: the uptime counts from here.
+const auto g_started = std::chrono::steady_clock::now();
 
 // The outermost mode around mode (the one without a parent).
 int root_of(const cli_tree &tree, int mode) {
@@ -126,7 +146,7 @@ bool write_file(const std::string &path, const std::string &text) {
 int write_memory(Session &session, std::vector<std::string> &) {
     const std::string &path = session.settings().startup_file;
     if (path.empty()) {
-        session.say("% No startup-configuration file");
+        session.say(kNoStartupFile);
         return 1;
     }
     if (!write_file(path, session.tree().running_config())) {
@@ -135,6 +155,51 @@ int write_memory(Session &session, std::vector<std::string> &) {
     }
     session.say("Building configuration...");
     session.say("[OK]");
+    return 0;
+}
+
+// "show startup-config": the startup-configuration file as saved, with a newline after a last line that
+// has none.
+int show_startup_config(Session &session, std::vector<std::string> &) {
+    const std::string &path = session.settings().startup_file;
+    std::FILE *file = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    if (file == nullptr && (path.empty() || errno == ENOENT)) {
+        session.say(kNoStartupFile);
+        return 1;
+    }
+    std::string text;
+    int error = file == nullptr ? errno : 0;
+    if (file != nullptr) {
+        char chunk[4096];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+            text.append(chunk, n);
+        if (std::ferror(file) != 0)
+            error = errno;
+        std::fclose(file);
+    }
+    if (error != 0) {
+        session.say("% Cannot read " + path + ": " + std::strerror(error));
+        return 1;
+    }
+    if (!text.empty() && text.back() != '\n')
+        text += '\n';
+    session.out().write(text);
+    return 0;
+}
+
+// "write erase": asks first; a yes removes the startup-configuration file.
+int write_erase(Session &session, std::vector<std::string> &) {
+    session.ask(kConfirmErase, [&session] {
+        const std::string &path = session.settings().startup_file;
+        if (path.empty())
+            session.say(kNoStartupFile);
+        else if (::unlink(path.c_str()) == 0)
+            session.say("[OK]");
+        else if (errno == ENOENT)
+            session.say(kNoStartupFile);
+        else
+            session.say("% Cannot erase " + path + ": " + std::strerror(errno));
+    });
     return 0;
 }
 
@@ -155,8 +220,59 @@ int show_users(Session &session, std::vector<std::string> &) {
     return 0;
 }
 
+// The time since the switch started as "1 week, 2 days, 3 hours, 4 minutes": units of nothing left out, the
+// minutes always there.
+std::string uptime() {
+    const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(std::chrono::steady_clock::now() - g_started);
+    long left = static_cast<long>(minutes.count());
+    std::string text;
+    const struct {
+        const char *unit;
+        long minutes;
+    } units[] = {{"week", 7 * 24 * 60}, {"day", 24 * 60}, {"hour", 60}, {"minute", 1}};
+    for (const auto &u : units) {
+        const long count = left / u.minutes;
+        left %= u.minutes;
+        if (count == 0 && u.minutes != 1)
+            continue;
+        text += (text.empty() ? "" : ", ") + std::to_string(count) + " " + u.unit + (count == 1 ? "" : "s");
+    }
+    return text;
+}
+
+// "show version": the release, the uptime, the chassis and the startup-configuration file.
 int show_version(Session &session, std::vector<std::string> &) {
     session.say("dhcpftr version " DHCPFTR_VERSION);
+    session.say("switch uptime is " + uptime());
+    session.say("Chassis: " + std::to_string(ids::kSlots) + " slots, " +
+                std::to_string(ids::kSlots * ids::kPortsPerSlot) + " Ethernet ports");
+    const std::string &file = session.settings().startup_file;
+    session.say("Startup configuration file: " + (file.empty() ? std::string("none") : file));
+    return 0;
+}
+
+// "show clock": the local time as "*08:30:01.123 UTC Tue Dec 8 2026" (the "*": no time source keeps it).
+int show_clock(Session &session, std::vector<std::string> &) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    char time[16], zone[16], day[16], year[8];
+    std::strftime(time, sizeof time, "%H:%M:%S", &local);
+    std::strftime(zone, sizeof zone, "%Z", &local);
+    std::strftime(day, sizeof day, "%a %b", &local);
+    std::strftime(year, sizeof year, "%Y", &local);
+    char line[96];
+    std::snprintf(line, sizeof line, "*%s.%03ld %s %s %d %s", time, now.tv_nsec / 1000000, zone, day, local.tm_mday,
+                  year);
+    session.say(line);
+    return 0;
+}
+
+// "show history": the lines this session ran, oldest first.
+int show_history(Session &session, std::vector<std::string> &) {
+    for (const std::string &line : session.history())
+        session.say("  " + line);
     return 0;
 }
 
@@ -173,7 +289,17 @@ void install_builtins(cli_tree &tree) {
                  show_running_config);
     tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "show users", kHelpShowUsers, nullptr, show_users);
     tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "show version", kHelpShowVersion, nullptr, show_version);
+    tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "show startup-config", kHelpShowStartup, nullptr,
+                 show_startup_config);
+    tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "show clock", kHelpShowClock, nullptr, show_clock);
+    tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "show history", kHelpShowHistory, nullptr, show_history);
     tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "write memory", kHelpWrite, nullptr, write_memory);
+    tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "write", kHelpWriteAlone, nullptr, write_memory);
+    tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "write terminal", kHelpWriteTerminal, nullptr, show_running_config)
+        .filtered = true;
+    tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "write erase", kHelpWriteErase, nullptr, write_erase);
+    tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "copy running-config startup-config", kHelpCopy, nullptr,
+                 write_memory);
     tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "clear running-config", kHelpClear, nullptr, clear_running_config);
     tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "exit", kHelpExitSession, nullptr, exit_mode);
     tree.install(EXEC_MODE, CLI_PRIVILEGE_NORMAL, "quit", kHelpExitSession, nullptr, exit_mode);

@@ -242,7 +242,9 @@ int run_lines(Session &session, int fd, bool prompt, std::span<loop::Source *con
 
 int run_console(const framework::Options &options, std::span<loop::Source *const> others) {
     StreamOutput out(stdout);
-    Session session(*tree(), out, {options.level, EXEC_MODE, options.startup_config});
+    // Batch mode echoes no line: an error shows the line it points into.
+    Session session(*tree(), out, {options.level, EXEC_MODE, options.startup_config,
+                                   options.batch ? Echo::none : Echo::prompt});
 #if SIM_HAVE_READLINE
     if (!options.batch && ::isatty(STDIN_FILENO) != 0) {
         ReadlineConsole console(session, options.startup_config);
@@ -271,7 +273,7 @@ Replay replay(cli_tree &tree, const std::string &path, std::FILE *err) {
     if (in == nullptr)
         return Replay::unreadable;
     StringOutput out;
-    Session session(tree, out, {CLI_PRIVILEGE_MAX, CONFIG_MODE, ""});
+    Session session(tree, out, {CLI_PRIVILEGE_MAX, CONFIG_MODE, "", Echo::none});
     std::string line;
     for (int number = 1; !session.ended() && read_line(in, line); ++number) {
         if (is_blank_or_comment(line))

@@ -6,12 +6,19 @@
 // the word best (exact keyword, then a typed value, then an abbreviated keyword, then any word; see
 // shell/syntax.h). A command above the session's privilege level is invisible. A line that matches nothing
 // in the session's mode is looked up in the parent mode when the mode inherits its parent's commands (the
-// interface mode inherits the configuration mode's). The shell's own errors are the texts of kError*.
+// interface mode inherits the configuration mode's). The shell's own errors are the texts of kError*; a word
+// that fits nothing is pointed at with a caret (see Echo).
+//
+// A show command (and "write terminal") takes an output filter at the end of its line: "|" as a word of its
+// own, then "include", "exclude", "begin" or "count" (keywords, abbreviated as any), then a POSIX extended
+// regular expression, the rest of the line, blanks included ("count" may go without). Only the lines of the
+// command's output that the filter lets through are printed.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
@@ -34,7 +41,8 @@ constexpr std::size_t kMaxLine = 16384;
 inline constexpr const char *kErrorUnknown = "% Unknown command";
 inline constexpr const char *kErrorAmbiguous = "% Ambiguous command";
 inline constexpr const char *kErrorIncomplete = "% Incomplete command";
-inline constexpr const char *kErrorInvalid = "% Invalid input";
+inline constexpr const char *kErrorInvalid = "% Invalid input";  // a handler's own; the shell points instead
+inline constexpr const char *kErrorMarker = "% Invalid input detected at '^' marker.";
 inline constexpr const char *kErrorTooLong = "% Line too long";
 
 // A mode of the shell. "exit" leaves a mode for its parent; a mode that inherits finds its parent's commands
@@ -99,6 +107,7 @@ struct Command {
     CLI_HANDLER_FN handler = nullptr;  // a module's command, or
     Builtin builtin;                   // one of the shell's own
     int rest_mode = 0;  // non-zero: at least one more word follows, and those words run as a line of this mode
+    bool filtered = false;  // takes an output filter: a command whose first word is "show", or one marked so
     std::vector<std::string> signatures;  // of its paths (syntax.h)
 };
 
@@ -124,9 +133,9 @@ public:
     // Installs a command in a mode at a privilege level; handler or builtin runs it, rest_mode as in Command.
     // A record that cannot be installed (unknown mode, level outside 0-20, no handler, malformed command
     // string, help texts that do not fit its tokens, a command that matches the same words as one the mode
-    // has) is reported on standard error, naming the command, and the process aborts.
-    void install(int mode, int level, const char *text, const char *const *help, CLI_HANDLER_FN handler,
-                 sim::shell::Builtin builtin = {}, int rest_mode = 0);
+    // has) is reported on standard error, naming the command, and the process aborts. Returns the command.
+    sim::shell::Command &install(int mode, int level, const char *text, const char *const *help,
+                                 CLI_HANDLER_FN handler, sim::shell::Builtin builtin = {}, int rest_mode = 0);
     // Registers a running-configuration writer; writers run in ascending order, equal orders as installed.
     void add_writer(int order, CLI_CONFIG_WRITE_FN writer);
     // Registers a configuration reset; resets run in the order installed.
@@ -159,11 +168,23 @@ void install_builtins(cli_tree &tree);
 // The process's command tree: the tree of the start-up framework's context.
 cli_tree *tree();
 
+// Where the operator sees a line that the session runs, which decides how an error points into it: the
+// caret stands under the first character of the word that fits nothing, counted in characters as typed (a
+// tab is one).
+enum class Echo {
+    prompt,  // on the screen after the prompt and a blank (a terminal, dhcpftr-cli): the caret line alone
+    none,    // nowhere (batch mode, the startup replay): the line is printed first, the caret under it
+};
+
 struct SessionSettings {
     int level = CLI_PRIVILEGE_NORMAL;
     int mode = EXEC_MODE;
     std::string startup_file;  // where "write memory" saves ("" = none)
+    Echo echo = Echo::prompt;
 };
+
+// The lines most recently run that a session keeps for "show history".
+constexpr std::size_t kHistoryLines = 20;
 
 enum class Outcome {
     ok,      // ran (or nothing to run)
@@ -177,8 +198,9 @@ public:
     Session(cli_tree &tree, Output &out, SessionSettings settings = {});
 
     // Runs one line and flushes the output. Prints the shell's error (and "\n") into the output when the
-    // line is too long, holds control characters other than tab, or does not match one visible command
-    // completely. Blank lines and lines whose first word starts with "!" run nothing.
+    // line is too long, holds control characters other than tab, does not match one visible command
+    // completely, or has an output filter that the command does not take or that is malformed. Blank lines
+    // and lines whose first word starts with "!" run nothing; the others are kept for "show history".
     Outcome execute(std::string_view line);
     // As execute, except that a line whose last non-blank character is "?" prints the help of what
     // precedes the "?" and runs nothing.
@@ -191,7 +213,9 @@ public:
     // line ends in a blank), sorted.
     std::vector<std::string> completions(std::string_view line) const;
 
-    // Runs words as a line typed in mode (the session's mode stays what the command makes it).
+    // Runs words as a line typed in mode (the session's mode stays what the command makes it). While a line
+    // runs, words are its words before an output filter, or the last of them ("do" runs those after it): an
+    // error points into the line.
     Outcome run_words(int mode, const std::vector<std::string> &words);
 
     int mode() const { return mode_; }
@@ -201,8 +225,11 @@ public:
     const SessionSettings &settings() const { return settings_; }
     cli_tree &tree() { return tree_; }
     const cli_tree &tree() const { return tree_; }
-    Output &out() { return out_; }
+    // Where commands print: the session's output, or the filter of the line that runs.
+    Output &out() { return *current_; }
     cli *context() { return &ctx_; }
+    // The last lines run (at most kHistoryLines), oldest first.
+    const std::deque<std::string> &history() const { return history_; }
 
     // Moves the session to a mode; leaving for an enclosing mode ("exit", "end") clears the current
     // interface when clear_interface is set.
@@ -224,6 +251,12 @@ public:
 private:
     // Runs a matched command with the arguments of the words, as a command of mode.
     Outcome invoke(const Command &command, const Path &path, const std::vector<std::string> &words, int mode);
+    // Runs the words of a line, split from an output filter when it has one.
+    Outcome run_line(const std::vector<std::string> &words, const std::vector<std::size_t> &columns);
+    // Prints an error of the shell itself, unfiltered.
+    void error(std::string_view text);
+    // Prints the caret under column (a byte offset) of the line typed, and the invalid-input message.
+    void point(std::string_view line, std::size_t column);
 
     cli_tree &tree_;
     Output &out_;
@@ -232,6 +265,12 @@ private:
     bool ended_ = false;
     std::string question_;              // asked while confirmed_ is set
     std::function<void()> confirmed_;   // what a yes runs
+    Output *current_;                   // where commands print now
+    std::deque<std::string> history_;
+    // The line that runs, as typed, the prompt it was typed at and where its words before a filter start.
+    std::string line_;
+    std::string line_prompt_;
+    std::vector<std::size_t> line_columns_;
     cli ctx_;
 };
 

@@ -106,8 +106,8 @@ std::vector<int> cli_tree::search_order(int number) const {
     return order;
 }
 
-void cli_tree::install(int mode_number, int level, const char *text, const char *const *help, CLI_HANDLER_FN handler,
-                       sim::shell::Builtin builtin, int rest_mode) {
+Command &cli_tree::install(int mode_number, int level, const char *text, const char *const *help,
+                           CLI_HANDLER_FN handler, sim::shell::Builtin builtin, int rest_mode) {
     const std::string what = text != nullptr ? text : "(no command string)";
     if (mode(mode_number) == nullptr)
         install_failure(what, mode_number, "no such mode");
@@ -127,6 +127,7 @@ void cli_tree::install(int mode_number, int level, const char *text, const char 
     command->handler = handler;
     command->builtin = std::move(builtin);
     command->rest_mode = rest_mode;
+    command->filtered = command->syntax.tokens.front().text == "show";
     for (const auto &path : command->syntax.paths)
         command->signatures.push_back(signature(command->syntax, path));
     for (const auto &other : commands_) {
@@ -139,6 +140,7 @@ void cli_tree::install(int mode_number, int level, const char *text, const char 
                 install_failure(what, mode_number, "matches the same words as \"" + other->syntax.text + "\"");
     }
     commands_.push_back(std::move(command));
+    return *commands_.back();
 }
 
 void cli_tree::add_writer(int order, CLI_CONFIG_WRITE_FN writer) {

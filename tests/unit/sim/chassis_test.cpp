@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -212,13 +213,18 @@ TEST_F(ChassisCommands, RefusalsPrintTheirReasonAndChangeNothing) {
     ASSERT_EQ(run("platform chassis slot remove 9"), "");
     harness::chassis_events();
     const std::string before = run("platform chassis show");
+    // The shell's caret under the word at offset of a line typed at the EXEC prompt.
+    auto invalid = [](std::size_t offset) {
+        return std::string(std::strlen("switch# ") + offset, ' ') + "^\n" + sim::shell::kErrorMarker;
+    };
     const struct {
-        const char *line, *out;
+        const char *line;
+        std::string out;
     } cases[] = {
         {"platform chassis interface add eth1.49", "% Invalid interface name eth1.49"},
         {"platform chassis interface add eth1.1", "% Interface eth1.1 exists"},
         {"platform chassis interface add eth10.1", "% Slot 10 has no card"},
-        {"platform chassis interface delete eth1.1 state 256", "% Invalid input"},
+        {"platform chassis interface delete eth1.1 state 256", invalid(47)},
         {"platform chassis trunk create eth1.1", "% eth1.1 is not a trunk"},
         {"platform chassis trunk delete vlan1", "% vlan1 is not a trunk"},
         {"platform chassis trunk member add port-channel9 eth1.2", "% No such interface port-channel9"},
@@ -230,13 +236,13 @@ TEST_F(ChassisCommands, RefusalsPrintTheirReasonAndChangeNothing) {
         {"platform chassis trunk notify port-channel1 vlan1 1", "% vlan1 is not a physical port"},
         {"platform chassis slot remove 9", "% Physical slot 9 (slot 10) has no card"},
         {"platform chassis slot insert 2", "% Physical slot 2 (slot 3) has a card"},
-        {"platform chassis slot remove 10", "% Invalid input"},
+        {"platform chassis slot remove 10", invalid(29)},
         {"platform chassis stacking remove 2147483648", "% Invalid number 2147483648"},
         {"platform chassis stacking insert 0x1", "% Invalid number 0x1"},
         {"platform chassis stacking master +1", "% Invalid number +1"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(run(c.line), std::string("!") + c.out + "\n") << c.line;
+        EXPECT_EQ(run(c.line), "!" + c.out + "\n") << c.line;
     // Slot numbers the commands cannot give.
     EXPECT_EQ(chassis.remove_card(10), "% Invalid physical slot 10");
     EXPECT_EQ(chassis.insert_card(-1), "% Invalid physical slot -1");

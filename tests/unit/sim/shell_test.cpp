@@ -78,6 +78,13 @@ std::vector<const char *> numbered_help(const char *text) {
     return help;
 }
 
+// What a session at a terminal prints for a line of mode whose word at offset fits nothing: the caret under
+// it, after the mode's prompt and a blank.
+std::string invalid(int mode, std::size_t offset) {
+    const std::size_t prompt = mode == EXEC_MODE ? 8 : mode == CONFIG_MODE ? 16 : 19;
+    return std::string(prompt + offset, ' ') + "^\n% Invalid input detected at '^' marker.\n";
+}
+
 class Shell : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -128,13 +135,13 @@ TEST_F(Shell, LinesRunTheCommandTheyMatchWithItsArgumentsOrTheShellsError) {
          "h3@5 10.1.1.1 client-mac aa:BB:cc:00:11:22 Eth1.1|"},
         // A closing PORTRANGE takes the rest of the line, its words joined by one blank.
         {CONFIG_MODE, 2, "ip dhcp screening server-ip 10.1.1.1 ports eth1.1 ,  eth1.2", "h3@5 10.1.1.1 eth1.1 , eth1.2|"},
-        {CONFIG_MODE, 2, "ip dhcp screening server-ip 256.1.1.1 ports a", "% Invalid input\n"},
+        {CONFIG_MODE, 2, "ip dhcp screening server-ip 256.1.1.1 ports a", invalid(CONFIG_MODE, 28)},
         // Ranges: the bounds are in, one past them is not.
         {CONFIG_MODE, 2, "ip dhcp screening snmp 30", "h4@5 30|"},
         {CONFIG_MODE, 2, "ip dhcp screening snmp 1", "h4@5 1|"},
-        {CONFIG_MODE, 2, "ip dhcp screening snmp 31", "% Invalid input\n"},
-        {CONFIG_MODE, 2, "ip dhcp screening snmp 0", "% Invalid input\n"},
-        {CONFIG_MODE, 2, "ip dhcp screening snmp -1", "% Invalid input\n"},
+        {CONFIG_MODE, 2, "ip dhcp screening snmp 31", invalid(CONFIG_MODE, 23)},
+        {CONFIG_MODE, 2, "ip dhcp screening snmp 0", invalid(CONFIG_MODE, 23)},
+        {CONFIG_MODE, 2, "ip dhcp screening snmp -1", invalid(CONFIG_MODE, 23)},
         // Precedence: exact keyword > typed value > abbreviation > any word.
         {CONFIG_MODE, 2, "ip dhcp screening snmp", "% Incomplete command\n"},
         {CONFIG_MODE, 2, "ip dhcp screening sn 7", "h4@5 7|"},
@@ -148,7 +155,7 @@ TEST_F(Shell, LinesRunTheCommandTheyMatchWithItsArgumentsOrTheShellsError) {
         {CONFIG_MODE, 2, "route 1.2.3", "h7@5 1.2.3|"},
         // An abbreviation of a keyword and of a longer one is ambiguous; lines that run nothing; the longest line.
         {CONFIG_MODE, 2, "ip dhcp screening por 3", "% Ambiguous command\n"},
-        {CONFIG_MODE, 2, "ip dhcp\x7f screening other", "% Invalid input\n"},
+        {CONFIG_MODE, 2, "ip dhcp\x7f screening other", invalid(CONFIG_MODE, 7)},
         {CONFIG_MODE, 2, "", ""},
         {CONFIG_MODE, 2, " \t ", ""},
         {CONFIG_MODE, 2, "  ! bogus ?", ""},
@@ -157,7 +164,7 @@ TEST_F(Shell, LinesRunTheCommandTheyMatchWithItsArgumentsOrTheShellsError) {
         // Levels: a command above the session's level is not there.
         {EXEC_MODE, 2, "debug x", "% Unknown command\n"},
         {EXEC_MODE, 15, "debug x", "h2@4 x|"},
-        {EXEC_MODE, 2, "show ip dhcp screening portlist", "% Invalid input\n"},
+        {EXEC_MODE, 2, "show ip dhcp screening portlist", invalid(EXEC_MODE, 23)},
         {EXEC_MODE, 20, "sh ip dh scr portl", "h1@4|"},
         {EXEC_MODE, 2, "sh ip dh scr", "h0@4|"},
         // The CONFIG mode runs the EXEC mode's commands through "do", the EXEC mode has no "do".
@@ -165,7 +172,8 @@ TEST_F(Shell, LinesRunTheCommandTheyMatchWithItsArgumentsOrTheShellsError) {
         {EXEC_MODE, 2, "do show ip dhcp screening", "% Unknown command\n"},
         // The interface mode falls back to the CONFIG mode's commands, which run as in the CONFIG mode.
         {INTERFACE_MODE, 2, "ip dhcp screening snmp 5", "h4@5 5|"},
-        {INTERFACE_MODE, 2, "ip dhcp screening snmp 99", "% Invalid input\n"},
+        // Of the modes searched, the one whose command the line got furthest into is pointed into.
+        {INTERFACE_MODE, 2, "ip dhcp screening snmp 99", invalid(INTERFACE_MODE, 23)},
         {INTERFACE_MODE, 2, "ip dhcp screening e", "h9@6|"},
         {INTERFACE_MODE, 2, "ip dhcp screening x", "h5@5 x|"},
     };
@@ -214,11 +222,12 @@ TEST_F(Shell, HelpListsTheNextTokensVisibleAtTheLevel) {
         int mode;
         int level;
         const char *line;
-        const char *help;
+        std::string help;
     } cases[] = {
         {EXEC_MODE, 2, "?",
          "  clear                  Reset functions\n"
          "  configure              Enter the configuration mode\n"
+         "  copy                   Copy a configuration\n"
          "  exit                   End the session\n"
          "  quit                   End the session\n"
          "  show                   Show running system information\n"
@@ -241,7 +250,20 @@ TEST_F(Shell, HelpListsTheNextTokensVisibleAtTheLevel) {
         {INTERFACE_MODE, 2, "ip dhcp screening e?", "  enable                 03\n  WORD                   03\n"},
         {CONFIG_MODE, 2, "bogus ?", "% Unknown command\n"},
         {CONFIG_MODE, 2, "x?", "% Unknown command\n"},
-        {CONFIG_MODE, 2, "ip x ?", "% Invalid input\n"},
+        {CONFIG_MODE, 2, "ip x ?", invalid(CONFIG_MODE, 3)},
+        {CONFIG_MODE, 2, "route 1.1.1.1 x?", invalid(CONFIG_MODE, 14)},
+        // After "|" the output filters, after a filter its expression; "|" only after a show command.
+        {EXEC_MODE, 2, "sh ip dh scr | ?",
+         "  begin                  Begin with the line that matches\n"
+         "  count                  Count number of lines which match regexp\n"
+         "  exclude                Exclude lines that match\n"
+         "  include                Include lines that match\n"},
+        {CONFIG_MODE, 2, "do show ip dhcp screening | I?", "  include                Include lines that match\n"},
+        {EXEC_MODE, 2, "show ip dhcp screening | count ?", "  LINE                   Regular expression\n  <cr>\n"},
+        {EXEC_MODE, 2, "show ip dhcp screening | include ?", "  LINE                   Regular expression\n"},
+        {EXEC_MODE, 2, "show ip dhcp screening | x?", invalid(EXEC_MODE, 25)},
+        {CONFIG_MODE, 2, "route 1.1.1.1 | ?", invalid(CONFIG_MODE, 14)},
+        {CONFIG_MODE, 2, "do configure terminal | ?", invalid(CONFIG_MODE, 22)},
         {CONFIG_MODE, 2, "ip dhcp screening s ?", "% Ambiguous command\n"},
     };
     for (const auto &c : cases) {
@@ -268,6 +290,10 @@ TEST_F(Shell, CompletionOffersTheKeywordsThatFit) {
         {CONFIG_MODE, "route ", {}},
         {INTERFACE_MODE, "e", {"end", "exit"}},
         {EXEC_MODE, "d", {}},
+        {EXEC_MODE, "show ip dhcp screening | ", {"begin", "count", "exclude", "include"}},
+        {CONFIG_MODE, "do show ip dhcp screening | E", {"exclude"}},
+        {CONFIG_MODE, "do show ip dhcp screening | exclude ", {}},
+        {CONFIG_MODE, "route 1.1.1.1 | ", {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.line);
