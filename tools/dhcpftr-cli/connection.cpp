@@ -115,6 +115,15 @@ bool Connection::fill() {
 }
 
 std::optional<ReplyLine> Connection::next_line() {
+    std::optional<ReplyLine> line;
+    while ((line = parse_line()) && line->code == code::kLogLine && !line->final) {
+        if (log_handler_)
+            log_handler_(line->text);
+    }
+    return line;
+}
+
+std::optional<ReplyLine> Connection::parse_line() {
     const std::size_t end = in_.find('\n', parsed_);
     if (end == std::string::npos) {
         if (in_.size() - parsed_ > kLongestLine)
@@ -136,7 +145,8 @@ std::optional<ReplyLine> Connection::next_line() {
     const bool known = reply.final ? (reply.code == code::kDone || reply.code == code::kRefused ||
                                       reply.code == code::kEnded || reply.code == code::kNotUnderstood)
                                    : (reply.code == code::kGreeting || reply.code == code::kOutputLine ||
-                                      reply.code == code::kOutputPiece || reply.code == code::kCompletion);
+                                      reply.code == code::kOutputPiece || reply.code == code::kCompletion ||
+                                      reply.code == code::kPageLength || reply.code == code::kLogLine);
     if (!known)
         throw Failure("a reply line of unknown code: " + quoted(line));
     return reply;

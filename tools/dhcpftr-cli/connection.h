@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace dhcpftr_cli {
 
@@ -22,6 +23,9 @@ constexpr int kGreeting = 1;        // "dhcpftr VERSION protocol 1"
 constexpr int kOutputLine = 1000;   // one line the command printed
 constexpr int kOutputPiece = 1001;  // the last piece of output, without a line end
 constexpr int kCompletion = 1002;   // one keyword that completes the line
+constexpr int kPageLength = 1004;   // "terminal length" set the session's page length to the text
+// Lines outside replies.
+constexpr int kLogLine = 2000;      // a log line of the switch, after "terminal monitor"
 }  // namespace code
 
 // One line of a reply. The text stays valid until the connection next reads from the socket.
@@ -69,9 +73,12 @@ public:
     // Reads what has arrived, without blocking (one read); false when the switch has closed the connection.
     // Throws Failure on a read error.
     bool fill();
-    // The next whole line read so far, or nothing. Throws Failure on a line that is not a reply line of the
-    // protocol (its form, or a code it does not have).
+    // The next whole reply line read so far, or nothing. Log lines (2000), which may come anywhere, go to the
+    // log handler on the way. Throws Failure on a line that is not a line of the protocol (its form, or a
+    // code it does not have).
     std::optional<ReplyLine> next_line();
+    // Where the log lines go, each without its code; none: they are dropped.
+    void on_log_line(std::function<void(std::string_view)> handler) { log_handler_ = std::move(handler); }
 
     // Sends the queued requests and one more, "VERB LINE", and reads until the final line of the last one,
     // blocking (only with no other reply outstanding). Each continuation line goes to on_line. Throws
@@ -80,6 +87,8 @@ public:
                    const std::function<void(const ReplyLine &)> &on_line);
 
 private:
+    // The next whole line read so far, whatever its code, or nothing; throws as next_line.
+    std::optional<ReplyLine> parse_line();
     // Reads until the next final line, sending queued requests meanwhile; waits at most timeout_ms in all
     // (-1: no limit). Each continuation line goes to on_line.
     Final read_reply(int timeout_ms, const std::function<void(const ReplyLine &)> &on_line);
@@ -90,6 +99,7 @@ private:
     std::size_t sent_ = 0;  // bytes of out_ already sent
     std::string in_;       // bytes read
     std::size_t parsed_ = 0;  // bytes of in_ already handed out as lines
+    std::function<void(std::string_view)> log_handler_;
 };
 
 }  // namespace dhcpftr_cli

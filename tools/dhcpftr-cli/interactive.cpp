@@ -1,22 +1,29 @@
 // The session at the operator's terminal. With GNU readline (when the build has it): line editing, history,
 // "?" for the help of the line typed so far and TAB to complete its last word, both answered by the switch;
 // plain lines otherwise. One loop waits in poll() on the terminal, the socket and a signalfd, so nothing runs
-// in a signal handler: SIGINT abandons the line being typed, SIGWINCH tells readline the terminal's new
-// size, SIGTERM and SIGHUP end the session with the terminal restored.
+// in a signal handler: SIGINT abandons the line being typed (or the output being paged), SIGWINCH tells
+// readline the terminal's new size, SIGTERM and SIGHUP end the session with the terminal restored. The client
+// pages the output of the lines, as the switch's console does, and shows the log lines of a session that
+// monitors the log.
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -97,10 +104,42 @@ public:
     // Ctrl-C: abandons the line being typed and shows the prompt again.
     virtual void interrupt() = 0;
     virtual void resized() {}
+    // Shows log lines above the prompt and the line being typed.
+    virtual void show_log_lines(const std::vector<std::string> &lines) = 0;
 };
 
+// The terminal's settings while the client waits at " --More-- ": keys come one at a time, not echoed;
+// Ctrl-C stays a signal. The settings before come back when it goes.
+class KeyMode {
+public:
+    KeyMode() {
+        if (::tcgetattr(STDIN_FILENO, &saved_) != 0)
+            return;
+        termios keys = saved_;
+        keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        keys.c_cc[VMIN] = 1;
+        keys.c_cc[VTIME] = 0;
+        set_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
+    }
+    ~KeyMode() {
+        if (set_)
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+    }
+    KeyMode(const KeyMode &) = delete;
+    KeyMode &operator=(const KeyMode &) = delete;
+
+private:
+    termios saved_{};
+    bool set_ = false;
+};
+
+constexpr std::string_view kMore = " --More-- ";
+
 // The session loop: a line typed goes to the switch as "run LINE"; its output and the prompt of its final
-// line come back, and then the next line is read.
+// line come back, and then the next line is read. Output longer than a page stops at " --More-- " until a
+// key says what next (space: a page, return: a line, q or Ctrl-C: nothing more of that reply); the socket is
+// read meanwhile, and what comes waits. Log lines show above the prompt while the operator types, and with
+// the output while a line is with the switch.
 class Terminal {
 public:
     Terminal(Connection &session, std::string prompt) : session_(session), prompt_(std::move(prompt)) {}
@@ -121,6 +160,24 @@ public:
 
 private:
     void reply_arrived();
+    // Lines a page: "terminal length" when the switch said one, else the terminal's height less one; 0 (no
+    // paging) when standard output is no terminal.
+    int page_length() const;
+    // Output of the reply: a line with its end, or a last piece without. Shown while the page has room, kept
+    // after it.
+    void output(std::string text);
+    // Shows the output kept while the page has room, then " --More-- " or, once all is shown and the final
+    // line has come, the prompt.
+    void flow();
+    // A key at " --More-- ".
+    void page_key();
+    // Blanks out " --More-- ", to write over it.
+    void erase_more();
+    // Drops the rest of the reply's output (q, Ctrl-C at " --More-- ").
+    void drop_output();
+    // The reply is through: the final line takes effect and the next line is read.
+    void complete();
+    void log_line(std::string_view text);
 
     Connection &session_;
     std::string prompt_;
@@ -128,6 +185,13 @@ private:
     bool reading_ = false;  // the operator is typing; otherwise a line is with the switch
     bool ended_ = false;
     int signal_ = 0;
+    std::optional<int> page_length_;   // from the switch's 1004
+    int left_ = -1;                    // lines still shown on this page; -1: no paging
+    std::deque<std::string> kept_;     // output waiting for the next page
+    std::optional<KeyMode> keys_;      // while at " --More-- "
+    bool dropping_ = false;            // the rest of the reply's output goes
+    std::optional<Final> final_;       // the reply's final line, while its output is still paged
+    std::vector<std::string> logs_;    // log lines to show above the prompt
 };
 
 void Terminal::line(std::optional<std::string> line) {
@@ -138,6 +202,9 @@ void Terminal::line(std::optional<std::string> line) {
         return;
     }
     session_.queue("run", *line);
+    const int length = page_length();
+    left_ = length > 0 ? length : -1;
+    dropping_ = false;
 }
 
 void Terminal::finish(const Final &final) {
@@ -154,30 +221,129 @@ void Terminal::finish(const Final &final) {
     }
 }
 
-// Hands the reply lines that have arrived: output printed, and at the final line the next line is read.
+int Terminal::page_length() const {
+    if (::isatty(STDOUT_FILENO) == 0)
+        return 0;
+    if (page_length_)
+        return *page_length_;
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row < 2)
+        return 0;
+    return size.ws_row - 1;
+}
+
+void Terminal::output(std::string text) {
+    if (dropping_)
+        return;
+    kept_.push_back(std::move(text));
+    if (!keys_)
+        flow();
+}
+
+void Terminal::flow() {
+    for (; !kept_.empty(); kept_.pop_front()) {
+        if (left_ == 0) {
+            keys_.emplace();
+            std::fwrite(kMore.data(), 1, kMore.size(), stdout);
+            std::fflush(stdout);
+            return;
+        }
+        const std::string &text = kept_.front();
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        if (left_ > 0 && !text.empty() && text.back() == '\n')
+            --left_;
+    }
+    if (final_)
+        complete();
+}
+
+void Terminal::page_key() {
+    char key = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &key, 1);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return;
+    if (n <= 0)
+        key = 'q';  // the terminal went: nothing more to show
+    if (key != ' ' && key != '\r' && key != '\n' && key != 'q' && key != 'Q')
+        return;
+    erase_more();
+    keys_.reset();
+    if (key == 'q' || key == 'Q') {
+        drop_output();
+        return;
+    }
+    const int length = page_length();
+    left_ = key == ' ' ? (length > 0 ? length : -1) : 1;
+    flow();
+}
+
+void Terminal::erase_more() {
+    const std::string blank = "\r" + std::string(kMore.size(), ' ') + "\r";
+    std::fwrite(blank.data(), 1, blank.size(), stdout);
+}
+
+void Terminal::drop_output() {
+    keys_.reset();
+    kept_.clear();
+    dropping_ = true;
+    if (final_)
+        complete();
+}
+
+void Terminal::complete() {
+    finish(*std::exchange(final_, std::nullopt));
+    std::fflush(stdout);
+    if (ended_)
+        return;
+    reading_ = true;
+    input_->start(prompt_);
+}
+
+// A log line: above the prompt while the operator types (shown by the loop, never inside readline), else
+// with the output, of which q drops none.
+void Terminal::log_line(std::string_view text) {
+    if (reading_)
+        logs_.emplace_back(text);
+    else if (dropping_)
+        std::fprintf(stdout, "%.*s\n", static_cast<int>(text.size()), text.data());
+    else
+        output(std::string(text) + "\n");
+}
+
+// Hands the reply lines that have arrived: output shown (or kept for the next page), a page length taken,
+// and once the final line has come and the output is through, the next line is read.
 void Terminal::reply_arrived() {
     while (std::optional<ReplyLine> reply = session_.next_line()) {
-        if (reading_)
+        if (reading_ || final_)
             throw Failure("a reply line with no request: \"" + std::string(reply->text) + "\"");
-        if (!reply->final) {
-            print_output(*reply);
-            continue;
+        if (reply->final) {
+            final_ = Final{reply->code, std::string(reply->text)};
+            if (!keys_)
+                complete();
+        } else if (reply->code == code::kPageLength) {
+            int lines = 0;
+            if (std::from_chars(reply->text.data(), reply->text.data() + reply->text.size(), lines).ec == std::errc())
+                page_length_ = lines;
+        } else if (reply->code == code::kOutputLine) {
+            output(std::string(reply->text) + "\n");
+        } else if (reply->code == code::kOutputPiece) {
+            output(std::string(reply->text));
         }
-        finish(Final{reply->code, std::string(reply->text)});
-        std::fflush(stdout);
         if (ended_)
             return;
-        reading_ = true;
-        input_->start(prompt_);
     }
+    std::fflush(stdout);
 }
 
 int Terminal::run(Input &input) {
     input_ = &input;
     Signals signals;
+    session_.on_log_line([this](std::string_view text) { log_line(text); });
     reading_ = true;
     input.start(prompt_);
     while (!ended_) {
+        if (reading_ && !logs_.empty())
+            input.show_log_lines(std::exchange(logs_, {}));
         if (reading_ && input.ready()) {
             input.read();
             continue;
@@ -186,7 +352,7 @@ int Terminal::run(Input &input) {
         pollfd fds[] = {
             {signals.fd(), POLLIN, 0},
             {session_.fd(), static_cast<short>(POLLIN | (session_.unsent() ? POLLOUT : 0)), 0},
-            {reading_ ? STDIN_FILENO : -1, POLLIN, 0},
+            {reading_ || keys_ ? STDIN_FILENO : -1, POLLIN, 0},
         };
         if (::poll(fds, 3, -1) < 0) {
             if (errno == EINTR)
@@ -194,11 +360,14 @@ int Terminal::run(Input &input) {
             throw std::system_error(errno, std::generic_category(), "poll");
         }
         if (fds[0].revents & POLLIN) {
-            // SIGINT while a line is with the switch does nothing: the command runs to its end there, as it
-            // does at the switch's console.
+            // SIGINT while a line is with the switch does nothing but end its paging: the command runs to
+            // its end there, as it does at the switch's console.
             for (int signal; (signal = signals.next()) != 0;) {
                 if (signal == SIGINT && reading_) {
                     input.interrupt();
+                } else if (signal == SIGINT && keys_) {
+                    erase_more();
+                    drop_output();
                 } else if (signal == SIGWINCH) {
                     input.resized();
                 } else if (signal == SIGTERM || signal == SIGHUP) {
@@ -209,7 +378,7 @@ int Terminal::run(Input &input) {
         }
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
             if (!session_.fill()) {
-                if (!reading_)
+                if (!reading_ && !final_)
                     throw Failure("the connection closed in the middle of a reply");
                 std::fflush(stdout);
                 std::fprintf(stderr, "\ndhcpftr-cli: the switch at %s closed the session\n", session_.path().c_str());
@@ -217,8 +386,12 @@ int Terminal::run(Input &input) {
             }
             reply_arrived();
         }
-        if (reading_ && (fds[2].revents & (POLLIN | POLLHUP | POLLERR)))
-            input.read();
+        if (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) {
+            if (keys_)
+                page_key();
+            else if (reading_)
+                input.read();
+        }
     }
     return kExitOk;
 }
@@ -269,6 +442,14 @@ public:
     void interrupt() override {
         pending_.clear();
         std::fputs(("\n" + prompt_).c_str(), stdout);
+        std::fflush(stdout);
+    }
+    // Under the line being typed (the terminal keeps what was typed), then the prompt again.
+    void show_log_lines(const std::vector<std::string> &lines) override {
+        std::putc('\n', stdout);
+        for (const std::string &line : lines)
+            std::fprintf(stdout, "%s\n", line.c_str());
+        std::fputs(prompt_.c_str(), stdout);
         std::fflush(stdout);
     }
 
@@ -330,6 +511,15 @@ public:
         rl_redisplay();
     }
     void resized() override { rl_resize_terminal(); }
+    // The prompt and the line typed go, the lines come, and readline shows the prompt and the line again.
+    void show_log_lines(const std::vector<std::string> &lines) override {
+        rl_clear_visible_line();
+        for (const std::string &line : lines)
+            std::fprintf(stdout, "%s\n", line.c_str());
+        std::fflush(stdout);
+        rl_on_new_line();
+        rl_redisplay();
+    }
 
 private:
     // A whole line (null at Ctrl-D on an empty line).

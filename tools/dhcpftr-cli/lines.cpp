@@ -21,6 +21,11 @@ int run_lines(Connection &session, const std::vector<std::string> &lines) {
     static char buffer[64 * 1024];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
 
+    // Log lines (after "terminal monitor") are printed as they come, between the outputs of the lines.
+    session.on_log_line([](std::string_view text) {
+        print(text);
+        std::putc('\n', stdout);
+    });
     for (const std::string &line : lines)
         session.queue("run", line);
     std::size_t answered = 0;
@@ -52,7 +57,7 @@ int run_lines(Connection &session, const std::vector<std::string> &lines) {
                              answered + 1, static_cast<int>(line->text.size()), line->text.data());
                 refused = true;
                 break;
-            default:  // nothing else belongs to the reply of a command
+            default:  // nothing else belongs to the reply of a command; a page length is for terminals
                 break;
             }
             if (line->final)
