@@ -648,7 +648,7 @@ Outcome Session::process(std::string_view line) {
     while (end > 0 && is_blank(line[end - 1]))
         --end;
     if (end > 0 && line[end - 1] == '?' && line.size() <= kMaxLine && !is_comment(split(line).text)) {
-        help(line.substr(0, end - 1));
+        show_help(line.substr(0, end - 1), line);
         return Outcome::ok;
     }
     return execute(line);
@@ -718,18 +718,20 @@ Outcome Session::invoke(const Command &command, const Path &path, const std::vec
     return result == 0 ? Outcome::ok : Outcome::failed;
 }
 
-void Session::help(std::string_view line) {
+void Session::help(std::string_view line) { show_help(line, line); }
+
+void Session::show_help(std::string_view line, std::string_view typed) {
     line_prompt_ = prompt();
     if (line.size() > kMaxLine) {
         error(kErrorTooLong);
     } else if (auto control = control_at(line)) {
-        point(line, *control);
+        point(typed, *control);
     } else {
         auto [words, partial] = split_partial(line);
         std::vector<std::string> whole(words.text.begin(), words.text.end() - (partial ? 1 : 0));
         Listing listing = list_line(tree_, level(), mode_, whole, partial ? &*partial : nullptr);
         if (listing.failure.error == Error::invalid) {
-            point(line, column_of(words.columns, listing.failure.at, line.size()));
+            point(typed, column_of(words.columns, listing.failure.at, line.size()));
         } else if (listing.failure.error != Error::none) {
             error(text_of(listing.failure.error));
         } else {

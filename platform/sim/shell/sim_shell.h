@@ -251,6 +251,8 @@ public:
 private:
     // Runs a matched command with the arguments of the words, as a command of mode.
     Outcome invoke(const Command &command, const Path &path, const std::vector<std::string> &words, int mode);
+    // Prints the help of line, the part before the "?" of typed, the line as the operator typed it.
+    void show_help(std::string_view line, std::string_view typed);
     // Runs the words of a line, split from an output filter when it has one.
     Outcome run_line(const std::vector<std::string> &words, const std::vector<std::size_t> &columns);
     // Prints an error of the shell itself, unfiltered.

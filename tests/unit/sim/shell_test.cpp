@@ -329,6 +329,17 @@ TEST_F(Shell, RunningConfigurationWriteMemoryAndClear) {
     EXPECT_EQ(g_config_calls, (std::vector<std::string>{"reset 2", "reset 1"}));
 }
 
+// A startup file that cannot be read or removed (a directory): each says why; "write erase" asks first.
+TEST_F(Shell, StartupFileThatCannotBeReadOrErased) {
+    const std::string dir = ::testing::TempDir();
+    Session &s = open(EXEC_MODE, 2, dir);
+    EXPECT_EQ(run(s, "show startup-config"), "% Cannot read " + dir + ": Is a directory\n");
+    EXPECT_EQ(run(s, "write erase"), "");
+    EXPECT_EQ(s.prompt(), "Erasing the startup configuration. Continue? [confirm]");
+    EXPECT_EQ(run(s, "y"), "% Cannot erase " + dir + ": Is a directory\n");
+    EXPECT_EQ(s.prompt(), "switch#");
+}
+
 TEST(ShellInstall, UnusableRecordsAbortNamingTheCommand) {
     const char *const two[] = {"00", "01", nullptr};
     const char *const one[] = {"00", nullptr};
