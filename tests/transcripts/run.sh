@@ -18,7 +18,8 @@
 #   --- exit N                          optional: the expected exit status (default 0)
 #
 # In expected texts "[#]" stands for "[" digits "]" (log lines carry source line numbers): every "[digits]" is
-# rewritten to "[#]" on both sides before comparing. dhcpftr runs in a fresh scratch directory (so files it
+# rewritten to "[#]" on both sides before comparing, and the time stamp that starts a line of the log buffer
+# ("Dec  8 08:30:01.123: ") to "MMM DD HH:MM:SS.mmm: ". dhcpftr runs in a fresh scratch directory (so files it
 # writes, such as the startup configuration, never land in the tree), under $DHCPFTR_EMULATOR if set
 # (e.g. "qemu-ppc -L /usr/powerpc-linux-gnu" for the target build).
 set -uo pipefail
@@ -118,7 +119,10 @@ if [[ ${TRANSCRIPT_UPDATE-} == 1 ]]; then
 fi
 
 # ---- Compare.
-normalise() { sed -E 's/\[[0-9]+\]/[#]/g' "$1"; }
+normalise() {
+  sed -E -e 's/\[[0-9]+\]/[#]/g' \
+    -e 's/^[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}: /MMM DD HH:MM:SS.mmm: /' "$1"
+}
 ok=1
 compare() {  # compare LABEL EXPECTED ACTUAL
   if ! diff -u --label "$1 expected" --label "$1 actual" <(normalise "$2") <(normalise "$3"); then

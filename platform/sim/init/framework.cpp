@@ -12,6 +12,7 @@
 #include "datapath/sim_datapath.h"
 #include "init/sim_framework.h"
 #include "kernel/kernel_commands.h"
+#include "log/logging_commands.h"
 #include "log/sim_log.h"
 #include "loop/sim_loop.h"
 #include "nsm/sim_nsm.h"
@@ -108,6 +109,7 @@ bool boot(QV_INIT_T *rec, const Options &options) {
     traffic::install_commands(context()->ctree);
     chassis::install_commands(context()->ctree);
     datapath::install_commands(context()->ctree);
+    log::install_commands(context()->ctree);
     say("module initialiser returned " + std::to_string(rec->mod_init(0, 0)));
     if (rec->cli_init != nullptr)
         say("command installer returned " + std::to_string(rec->cli_init(context())));
