@@ -222,17 +222,17 @@ TEST_F(Log, ConsoleQueueIsBoundedAndWakesTheLoop) {
     for (int i = 0; i < written; ++i)
         qvprintf(kOther, 0, QVLOG_LEVEL_WARNING, kNew, "kernel: report %d\n", i);
     EXPECT_TRUE(readable(fd));
-    const Lines taken = console_texts();
+    const Lines taken = sim::log::take_console_lines();
     ASSERT_EQ(taken.size(), sim::log::kConsoleQueueLines);
-    EXPECT_EQ(taken.front(), "platform.104 kernel: report 5");
-    EXPECT_EQ(taken.back(), "platform.104 kernel: report " + std::to_string(written - 1));
+    EXPECT_EQ(unstamped(taken.front()), "platform.104 kernel: report 5");
+    EXPECT_EQ(unstamped(taken.back()), "platform.104 kernel: report " + std::to_string(written - 1));
     EXPECT_FALSE(readable(fd));
     EXPECT_EQ(sim::log::snapshot().queued, static_cast<std::uint64_t>(written));
     EXPECT_TRUE(sim::log::take_console_lines().empty());
 }
 
 // Lines written piece by piece by two threads at once reach the buffer and the consoles whole, each thread's
-// in its order, both in the same order.
+// in its order; the consoles get the buffer's lines with the same stamps.
 TEST_F(Log, LinesFromAnotherThreadArriveWhole) {
     constexpr int kLines = 2000;
     sim::log::set_buffer({true, sim::log::kBufferMaxLines, QVLOG_LEVEL_DEBUG});
@@ -246,17 +246,17 @@ TEST_F(Log, LinesFromAnotherThreadArriveWhole) {
     std::thread kernel(writer, kOther, "kernel");
     writer(kDhcpftr, "daemon");
     kernel.join();
-    const Lines buffered = buffered_texts();
+    const std::vector<sim::log::BufferedLine> buffered = sim::log::snapshot().lines;
     ASSERT_EQ(buffered.size(), 2u * kLines);
     int next[2] = {0, 0};
-    for (const std::string &text : buffered) {
-        const int who = text.starts_with("kernel") ? 1 : 0;
-        EXPECT_EQ(text, (who ? "kernel " : "daemon ") + std::to_string(next[who]++) + " end");
+    for (const sim::log::BufferedLine &line : buffered) {
+        const int who = line.module == kOther ? 1 : 0;
+        EXPECT_EQ(line.text, (who ? "kernel " : "daemon ") + std::to_string(next[who]++) + " end");
     }
-    const Lines consoles = console_texts();
+    const Lines consoles = sim::log::take_console_lines();
     ASSERT_EQ(consoles.size(), buffered.size());
     for (std::size_t i = 0; i < consoles.size(); ++i)
-        EXPECT_TRUE(consoles[i].ends_with(buffered[i])) << consoles[i];
+        EXPECT_EQ(consoles[i], sim::log::stamped(buffered[i]));
 }
 
 TEST(LogHelpers, WithoutLineNumbers) {
