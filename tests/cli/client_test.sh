@@ -2,7 +2,8 @@
 # dhcpftr-cli against a running switch (dhcpftr --no-console --vty-socket): lines of -c, -f FILE and -f - run
 # in order in one session with only their output printed, the exit statuses 0, 1 and 2 with their messages,
 # the socket from DHCPFTR_VTY and -s, a long pipelined run whose requests and output outgrow the buffers, and,
-# when the client has readline (DHCPFTR_CLI_READLINE=1) and python3 is there, a session at a terminal.
+# when the client has readline (DHCPFTR_CLI_READLINE=1) and python3 is there, a session at a terminal, and its
+# paging and log lines (terminal_test.py).
 #
 #   [DHCPFTR_CLI_READLINE=1] client_test.sh DHCPFTR DHCPFTR_CLI
 #
@@ -184,6 +185,19 @@ if [[ $status == 0 ]] && cmp -s "$work/long.expected" "$work/long.out" && [[ ! -
 else
   echo "FAIL: 10,000 lines pipelined: status $status, $(wc -l <"$work/long.out") lines; $(cat "$work/long.err")"
   failures=$((failures + 1))
+fi
+
+# Paging and log lines at a terminal, the protocol's 1004 and 2000 lines, and log lines with -c (last: it
+# leaves rules configured).
+if command -v python3 >/dev/null 2>&1 && [[ ${DHCPFTR_CLI_READLINE-} == 1 ]]; then
+  if python3 "$(dirname -- "$0")/terminal_test.py" "$cli" "$sock" \
+    "$(realpath -- "$(dirname -- "$0")/../data/captures/zeek-dhcp.pcap")" >"$work/paging" 2>&1; then
+    echo "ok: paging and log lines"
+  else
+    echo "FAIL: paging and log lines"
+    cat "$work/paging"
+    failures=$((failures + 1))
+  fi
 fi
 
 # The switch goes away: a new session cannot reach it.

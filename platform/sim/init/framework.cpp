@@ -19,6 +19,7 @@
 #include "qvlog.h"
 #include "services/sim_services.h"
 #include "shell/sim_shell.h"
+#include "shell/sim_terminal.h"
 #include "snmp/sim_agent.h"
 #include "traffic/traffic_commands.h"
 #include "vty/sim_vty.h"
@@ -105,6 +106,7 @@ bool boot(QV_INIT_T *rec, const Options &options) {
     // Every boot starts from a tree of the shell's own commands: then the platform's, then the daemon's.
     context()->ctree = shell::tree();
     shell::tree()->reset();
+    shell::install_terminal_commands(*context()->ctree);
     kernel::install_commands(context()->ctree);
     traffic::install_commands(context()->ctree);
     chassis::install_commands(context()->ctree);
@@ -130,7 +132,9 @@ bool boot(QV_INIT_T *rec, const Options &options) {
 }
 
 int run_console(const Options &options, loop::Source &stop, loop::Source *sessions) {
-    std::vector<loop::Source *> others{&stop};
+    // The log lines for the consoles go to the console and the sessions that monitor the log.
+    shell::LogDisplay log_lines;
+    std::vector<loop::Source *> others{&stop, &log_lines};
     if (sessions != nullptr)
         others.push_back(sessions);
     std::unique_ptr<snmp::Agent> agent;

@@ -1,6 +1,9 @@
 // The consoles of the shell: lines from a descriptor (batch, or plain lines with the prompt), GNU readline on
 // a terminal, both served by the main loop together with its other sources, and the replay of the
-// startup-configuration file at boot.
+// startup-configuration file at boot. Both show the log lines that console logging lets through (batch mode
+// only once "logging console" was given); the terminal console pages output longer than its page.
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,11 +15,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "log/sim_log.h"
 #include "shell/sim_shell.h"
+#include "shell/sim_terminal.h"
 
 #if SIM_HAVE_READLINE
 #include <readline/history.h>
@@ -50,10 +56,14 @@ bool is_blank_or_comment(const std::string &line) {
     return first == std::string::npos || line[first] == '!';
 }
 
-// The lines of a descriptor, read as they arrive and run one by one.
-class LineConsole : public loop::Source {
+// The lines of a descriptor, read as they arrive and run one by one. Log lines show between the outputs of
+// the lines: in batch mode (no prompt) once "logging console" was given, with the prompt always.
+class LineConsole : public loop::Source, public Terminal {
 public:
-    LineConsole(Session &session, int fd, bool prompt) : session_(session), fd_(fd), prompt_(prompt) {}
+    LineConsole(Session &session, int fd, bool prompt) : session_(session), fd_(fd), prompt_(prompt) {
+        session_.set_terminal(this);
+    }
+    ~LineConsole() override { session_.set_terminal(nullptr); }
 
     void prepare(loop::Wait &wait) override {
         show_prompt();
@@ -85,6 +95,16 @@ public:
 
     bool done() const override { return ended_ || session_.ended(); }
 
+    bool shows_log_lines() const override { return prompt_ || log::console_logging_explicit(); }
+    void show_log_line(std::string_view line) override {
+        // A prompt already shown comes again under the line.
+        if (std::exchange(prompted_, false))
+            session_.out().write("\n");
+        session_.out().write(line);
+        session_.out().write("\n");
+        session_.out().flush();
+    }
+
 private:
     void show_prompt() {
         if (!prompt_ || prompted_)
@@ -94,12 +114,14 @@ private:
         prompted_ = true;
     }
 
+    // Runs a line; the log lines it brought show right after its output, before the next line's.
     void run(std::string line) {
         show_prompt();
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         session_.process(line);
         prompted_ = false;
+        show_log_lines();
     }
 
     Session &session_;
@@ -112,95 +134,94 @@ private:
 
 #if SIM_HAVE_READLINE
 
-// The session that readline's callbacks work on while the terminal console runs, and its startup file.
-Session *g_session = nullptr;
-std::string g_startup_file;
-bool g_input_ended = false;
-
 constexpr const char *kConfirmEnd = "Unsaved changes will be lost. Exit anyway? [confirm]";
+constexpr std::string_view kMore = " --More-- ";
 
-// readline's generator of completions: the session's completions of the line up to the cursor.
-char *next_completion(const char *, int state) {
-    static std::vector<std::string> matches;
-    static std::size_t next = 0;
-    if (state == 0) {
-        matches = g_session->completions(std::string_view(rl_line_buffer, static_cast<std::size_t>(rl_point)));
-        next = 0;
+// Output to the operator's terminal that can pause: while a command's output is paged, its lines go out until
+// the page is full, and the rest is kept until the operator asks for more.
+class PagedOutput : public Output {
+public:
+    explicit PagedOutput(std::FILE *stream) : stream_(stream) {}
+
+    void write(std::string_view text) override {
+        if (!left_) {
+            put(text);
+            return;
+        }
+        std::size_t shown = 0;
+        while (kept_.empty() && *left_ > 0 && shown < text.size()) {
+            const std::size_t newline = text.find('\n', shown);
+            const std::size_t end = newline == std::string_view::npos ? text.size() : newline + 1;
+            put(text.substr(shown, end - shown));
+            shown = end;
+            if (newline != std::string_view::npos)
+                --*left_;
+        }
+        kept_.append(text.substr(shown));
     }
-    if (next >= matches.size())
-        return nullptr;
-    return strdup(matches[next++].c_str());
-}
+    void flush() override { std::fflush(stream_); }
 
-// TAB: completes keywords only (never file names): a unique one is completed, several are listed.
-char **complete_word(const char *text, int, int) {
-    rl_attempted_completion_over = 1;
-    return rl_completion_matches(text, next_completion);
-}
-
-// "?": prints the help of the line up to the cursor under it, then shows the prompt and the line again.
-int show_help(int, int) {
-    std::fputc('\n', rl_outstream);
-    std::fflush(rl_outstream);
-    g_session->help(std::string_view(rl_line_buffer, static_cast<std::size_t>(rl_point)));
-    rl_on_new_line();
-    return 0;
-}
-
-// Ends the console (and the switch with it), after asking when the running configuration is not the one
-// saved in the startup file.
-void end_console() {
-    g_session->resume();
-    if (unsaved_changes(*g_session, g_startup_file))
-        g_session->ask(kConfirmEnd, [] { g_input_ended = true; });
-    else
-        g_input_ended = true;
-}
-
-void show_prompt() { rl_set_prompt((g_session->prompt() + " ").c_str()); }
-
-// A whole line typed (null at the end of input): runs it and shows the prompt of the mode it leaves. The end
-// of input at a question answers it.
-void on_line(char *raw) {
-    if (raw == nullptr) {
-        if (g_session->asking())
-            g_session->process("");
-        else
-            end_console();
-    } else {
-        std::string line(raw);
-        std::free(raw);
-        if (!g_session->asking() && !is_blank_or_comment(line))
-            add_history(line.c_str());
-        g_session->process(line);
-        if (g_session->ended())
-            end_console();
+    // Pages what is written from now on, lines a page; 0 writes it all.
+    void page(int lines) { left_ = lines > 0 ? std::optional<int>(lines) : std::nullopt; }
+    // True when output is kept for a next page.
+    bool more() const { return !kept_.empty(); }
+    // Shows up to lines more lines of the output kept (0: all of it) and keeps paging the rest.
+    void next(int lines) {
+        page(lines);
+        write(std::exchange(kept_, {}));
+        flush();
     }
-    if (g_input_ended)
-        rl_callback_handler_remove();
-    else
-        show_prompt();
-}
+    // Drops the output kept and ends the paging.
+    void end() {
+        left_.reset();
+        kept_.clear();
+    }
 
-// Ctrl-C: abandons the line being typed (and a question it answers) and starts a fresh prompt.
-void abandon_line() {
-    std::fputs("^C", rl_outstream);
-    rl_replace_line("", 0);
-    rl_crlf();
-    g_session->forget_question();
-    show_prompt();
-    rl_on_new_line();
-    rl_redisplay();
-}
+private:
+    void put(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream_); }
+
+    std::FILE *stream_;
+    std::optional<int> left_;  // lines still shown on this page; none: not paging
+    std::string kept_;
+};
+
+// The terminal's settings while the console waits at " --More-- ": keys come one at a time, not echoed;
+// Ctrl-C stays a signal. The settings before come back when it goes.
+class KeyMode {
+public:
+    KeyMode() {
+        if (::tcgetattr(STDIN_FILENO, &saved_) != 0)
+            return;
+        termios keys = saved_;
+        keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        keys.c_cc[VMIN] = 1;
+        keys.c_cc[VTIME] = 0;
+        set_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
+    }
+    ~KeyMode() {
+        if (set_)
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+    }
+    KeyMode(const KeyMode &) = delete;
+    KeyMode &operator=(const KeyMode &) = delete;
+
+private:
+    termios saved_{};
+    bool set_ = false;
+};
 
 // The terminal, read a key at a time with GNU readline, so the loop serves its other sources meanwhile.
 // Ctrl-C abandons the line and Ctrl-Z is ignored: neither ends nor stops the switch behind the console.
-class ReadlineConsole : public loop::Source {
+// Output longer than a page stops at " --More-- " until a key says what next (space: a page, return: a line,
+// q or Ctrl-C: nothing more), while the loop goes on serving the others. Log lines show above the prompt and
+// the line being typed; while output is paged they wait for its end. readline calls plain functions, which
+// reach the one console through current_.
+class ReadlineConsole : public loop::Source, public Terminal {
 public:
-    ReadlineConsole(Session &session, const std::string &startup_file) {
-        g_session = &session;
-        g_startup_file = startup_file;
-        g_input_ended = false;
+    ReadlineConsole(Session &session, PagedOutput &out, std::string startup_file)
+        : session_(session), out_(out), startup_file_(std::move(startup_file)) {
+        current_ = this;
+        session_.set_terminal(this);
         rl_readline_name = "dhcpftr";
         rl_catch_signals = 0;
         rl_attempted_completion_function = complete_word;
@@ -208,27 +229,226 @@ public:
         rl_variable_bind("show-all-if-ambiguous", "on");
         rl_bind_key('?', show_help);
         previous_tstp_ = std::signal(SIGTSTP, SIG_IGN);
-        loop::set_interrupt(abandon_line);
-        rl_callback_handler_install((session.prompt() + " ").c_str(), on_line);
+        loop::set_interrupt([] { current_->interrupt(); });
+        rl_callback_handler_install(prompt().c_str(), on_line);
     }
     ~ReadlineConsole() override {
+        keys_.reset();
         rl_callback_handler_remove();
         loop::set_interrupt({});
         std::signal(SIGTSTP, previous_tstp_);
-        g_session = nullptr;
+        session_.set_terminal(nullptr);
+        current_ = nullptr;
     }
-    ReadlineConsole(const ReadlineConsole &) = delete;
-    ReadlineConsole &operator=(const ReadlineConsole &) = delete;
 
     void prepare(loop::Wait &wait) override { wait.fds.push_back(STDIN_FILENO); }
     void dispatch(const std::vector<int> &ready) override {
-        if (!ready.empty())
+        if (ready.empty())
+            return;
+        if (keys_)
+            page_key();
+        else
             rl_callback_read_char();
     }
-    bool done() const override { return g_input_ended; }
+    bool done() const override { return input_ended_; }
+
+    void set_page_length(int lines) override { page_length_ = lines; }
+    bool shows_log_lines() const override { return true; }
+    void show_log_line(std::string_view line) override {
+        if (keys_ || in_line_ || input_ended_) {
+            held_.emplace_back(line);
+            return;
+        }
+        rl_clear_visible_line();
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+        rl_on_new_line();
+        rl_redisplay();
+    }
 
 private:
-    void (*previous_tstp_)(int);
+    std::string prompt() const { return session_.prompt() + " "; }
+
+    // Lines a page: "terminal length", else the terminal's height less one; 0 (no paging) when standard
+    // output is no terminal.
+    int page_length() const {
+        if (::isatty(STDOUT_FILENO) == 0)
+            return 0;
+        if (page_length_)
+            return *page_length_;
+        winsize size{};
+        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row < 2)
+            return 0;
+        return size.ws_row - 1;
+    }
+
+    // readline's generator of completions: the session's completions of the line up to the cursor.
+    static char *next_completion(const char *, int state) {
+        static std::vector<std::string> matches;
+        static std::size_t next = 0;
+        if (state == 0) {
+            matches = current_->session_.completions(
+                std::string_view(rl_line_buffer, static_cast<std::size_t>(rl_point)));
+            next = 0;
+        }
+        if (next >= matches.size())
+            return nullptr;
+        return strdup(matches[next++].c_str());
+    }
+
+    // TAB: completes keywords only (never file names): a unique one is completed, several are listed.
+    static char **complete_word(const char *text, int, int) {
+        rl_attempted_completion_over = 1;
+        return rl_completion_matches(text, next_completion);
+    }
+
+    // "?": prints the help of the line up to the cursor under it, then shows the prompt and the line again.
+    static int show_help(int, int) {
+        std::fputc('\n', rl_outstream);
+        std::fflush(rl_outstream);
+        current_->session_.help(std::string_view(rl_line_buffer, static_cast<std::size_t>(rl_point)));
+        rl_on_new_line();
+        return 0;
+    }
+
+    // A whole line typed (null at the end of input): runs it, its output paged, and then shows the log lines
+    // it brought and the prompt of the mode it leaves. The end of input at a question answers it.
+    static void on_line(char *raw) {
+        ReadlineConsole &self = *current_;
+        self.in_line_ = true;
+        if (raw == nullptr) {
+            if (self.session_.asking())
+                self.session_.process("");
+            else
+                self.end_console();
+        } else {
+            std::string line(raw);
+            std::free(raw);
+            if (!self.session_.asking() && !is_blank_or_comment(line))
+                add_history(line.c_str());
+            self.out_.page(self.page_length());
+            self.session_.process(line);
+            if (self.out_.more()) {
+                // readline shows no prompt until the paging ends.
+                rl_callback_handler_remove();
+                self.keys_.emplace();
+                self.in_line_ = false;
+                self.show_more();
+                return;
+            }
+            self.out_.end();
+            if (self.session_.ended())
+                self.end_console();
+        }
+        show_log_lines();
+        self.show_held();
+        self.in_line_ = false;
+        if (self.input_ended_)
+            rl_callback_handler_remove();
+        else
+            rl_set_prompt(self.prompt().c_str());
+    }
+
+    // Ends the console (and the switch with it), after asking when the running configuration is not the one
+    // saved in the startup file.
+    void end_console() {
+        session_.resume();
+        if (unsaved_changes(session_, startup_file_))
+            session_.ask(kConfirmEnd, [this] { input_ended_ = true; });
+        else
+            input_ended_ = true;
+    }
+
+    // Ctrl-C: at " --More-- " drops the rest of the output; otherwise abandons the line being typed (and a
+    // question it answers) and starts a fresh prompt.
+    void interrupt() {
+        if (keys_) {
+            erase_more();
+            end_paging();
+            return;
+        }
+        std::fputs("^C", rl_outstream);
+        rl_replace_line("", 0);
+        rl_crlf();
+        session_.forget_question();
+        rl_set_prompt(prompt().c_str());
+        rl_on_new_line();
+        rl_redisplay();
+    }
+
+    void show_more() {
+        std::fwrite(kMore.data(), 1, kMore.size(), stdout);
+        std::fflush(stdout);
+    }
+    void erase_more() {
+        const std::string blank = "\r" + std::string(kMore.size(), ' ') + "\r";
+        std::fwrite(blank.data(), 1, blank.size(), stdout);
+    }
+
+    // A key at " --More-- ": space shows the next page, return the next line, q drops the rest; other keys
+    // do nothing. A terminal that went drops the rest (readline then finds the end of input).
+    void page_key() {
+        char key = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &key, 1);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (n <= 0)
+            key = 'q';
+        switch (key) {
+        case ' ':
+            erase_more();
+            out_.next(page_length());
+            break;
+        case '\r':
+        case '\n':
+            erase_more();
+            out_.next(1);
+            break;
+        case 'q':
+        case 'Q':
+            erase_more();
+            out_.end();
+            break;
+        default:
+            return;
+        }
+        if (out_.more())
+            show_more();
+        else
+            end_paging();
+    }
+
+    // The output is through: the log lines that waited, then the prompt again (or the end of the console
+    // when the line ended the session).
+    void end_paging() {
+        keys_.reset();
+        out_.end();
+        show_held();
+        if (session_.ended())
+            end_console();
+        if (!input_ended_)
+            rl_callback_handler_install(prompt().c_str(), on_line);
+    }
+
+    // The log lines that waited, each on a line of its own.
+    void show_held() {
+        for (const std::string &line : std::exchange(held_, {}))
+            std::fprintf(stdout, "%s\n", line.c_str());
+        std::fflush(stdout);
+    }
+
+    static inline ReadlineConsole *current_ = nullptr;
+
+    Session &session_;
+    PagedOutput &out_;
+    std::string startup_file_;
+    bool input_ended_ = false;
+    std::optional<int> page_length_;  // set by "terminal length"
+    bool in_line_ = false;            // a line typed runs
+    std::optional<KeyMode> keys_;     // while at " --More-- "
+    std::vector<std::string> held_;   // log lines that came while either was so
+    void (*previous_tstp_)(int) = nullptr;
 };
 
 #endif
@@ -241,17 +461,20 @@ int run_lines(Session &session, int fd, bool prompt, std::span<loop::Source *con
 }
 
 int run_console(const framework::Options &options, std::span<loop::Source *const> others) {
-    StreamOutput out(stdout);
     // Batch mode echoes no line: an error shows the line it points into.
-    Session session(*tree(), out, {options.level, EXEC_MODE, options.startup_config,
-                                   options.batch ? Echo::none : Echo::prompt});
+    const SessionSettings settings{options.level, EXEC_MODE, options.startup_config,
+                                   options.batch ? Echo::none : Echo::prompt};
 #if SIM_HAVE_READLINE
     if (!options.batch && ::isatty(STDIN_FILENO) != 0) {
-        ReadlineConsole console(session, options.startup_config);
+        PagedOutput out(stdout);
+        Session session(*tree(), out, settings);
+        ReadlineConsole console(session, out, options.startup_config);
         UserEntry entry("con 0", "console", session);
         return loop::run(console, others) ? 0 : 1;
     }
 #endif
+    StreamOutput out(stdout);
+    Session session(*tree(), out, settings);
     UserEntry entry("con 0", "console", session);
     return run_lines(session, STDIN_FILENO, !options.batch, others);
 }

@@ -94,6 +94,7 @@ int output(void *target, const char *format, ...);
 cli make_context(Output &out, int mode);
 
 class Session;
+class Terminal;  // shell/sim_terminal.h
 
 // A command of the shell itself. args are the handler arguments of the matched words, followed, for a command
 // that takes the rest of the line ("do"), by the words after its own tokens. Returns 0 on success.
@@ -247,6 +248,9 @@ public:
     void forget_question() { confirmed_ = {}; }
     // Writes text and a newline into the output.
     void say(std::string_view text);
+    // The terminal of the session, which the terminal commands change; null when it has none.
+    Terminal *terminal() const { return terminal_; }
+    void set_terminal(Terminal *terminal) { terminal_ = terminal; }
 
 private:
     // Runs a matched command with the arguments of the words, as a command of mode.
@@ -273,6 +277,7 @@ private:
     std::string line_;
     std::string line_prompt_;
     std::vector<std::size_t> line_columns_;
+    Terminal *terminal_ = nullptr;
     cli ctx_;
 };
 

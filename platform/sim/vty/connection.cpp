@@ -50,12 +50,21 @@ Connection::Connection(int fd, int number, std::string user, const Settings &set
     : fd_(fd), number_(number), user_(std::move(user)), last_progress_(std::chrono::steady_clock::now()),
       reply_(wire_), session_(*shell::tree(), reply_, {settings.level, EXEC_MODE, settings.startup_file}),
       entry_("vty " + std::to_string(number), user_, session_) {
+    session_.set_terminal(this);
     log("opened");
     reply_.line("0001", "dhcpftr " DHCPFTR_VERSION " protocol " + std::to_string(kProtocolVersion));
     reply_.finish("0000", session_.prompt());
 }
 
 Connection::~Connection() { ::close(fd_); }
+
+void Connection::set_page_length(int lines) { reply_.line("1004", std::to_string(lines)); }
+
+void Connection::show_log_line(std::string_view line) {
+    if (unread() + line.size() > kMaxUnread)
+        return;
+    wire_.append("2000-").append(line).append(1, '\n');
+}
 
 void Connection::log(const char *what) const {
     qvprintf(kLogModule, 0, QVLOG_LEVEL_INFO, QVLOG_FLAG_NEW_LINE, "vty: session %d (%s) %s\n", number_,
@@ -134,6 +143,8 @@ void Connection::run_requests() {
         if (!request.empty() && request.back() == '\r')
             request.pop_back();
         handle(request);
+        // The log lines of the command follow its reply at once, before the next request's.
+        shell::show_log_lines();
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "loop/sim_loop.h"
 #include "shell/sim_shell.h"
+#include "shell/sim_terminal.h"
 #include "vty/sim_vty.h"
 
 namespace sim::vty {
@@ -35,11 +36,14 @@ private:
     bool overflowed_ = false;
 };
 
-class Connection {
+// A session's connection is its terminal: "terminal length N" answers with the continuation line 1004-N in
+// that command's reply (the client pages), and after "terminal monitor" every log line for the consoles goes
+// out as a line 2000-TEXT between replies.
+class Connection : public shell::Terminal {
 public:
     // Takes over the connected descriptor fd (non-blocking) of session number, whose peer is user.
     Connection(int fd, int number, std::string user, const Settings &settings);
-    ~Connection();
+    ~Connection() override;
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
@@ -48,6 +52,11 @@ public:
     // Reads what came (when readable), runs the whole requests, writes what waits. False once the session
     // is over: ended by its line, closed by the client, or disconnected for output it does not read.
     bool serve(bool readable);
+
+    void set_page_length(int lines) override;
+    bool shows_log_lines() const override { return monitor() && !ending_ && !dropped_; }
+    // Queues the line unless the client has kMaxUnread unread already: then it is dropped.
+    void show_log_line(std::string_view line) override;
 
 private:
     // Runs one request line and queues its reply.
