@@ -38,6 +38,7 @@
 namespace dhcpftr_cli {
 namespace {
 
+#if DHCPFTR_CLI_HAVE_READLINE
 // Prints a line of a command's output (1000 with its line end, 1001 without); other lines print nothing.
 void print_output(const ReplyLine &line) {
     if (line.code == code::kOutputLine || line.code == code::kOutputPiece) {
@@ -46,6 +47,7 @@ void print_output(const ReplyLine &line) {
             std::putc('\n', stdout);
     }
 }
+#endif
 
 // SIGINT, SIGWINCH, SIGTERM and SIGHUP, blocked while the object lives and read from a signalfd instead.
 class Signals {
@@ -278,8 +280,11 @@ void Terminal::page_key() {
 }
 
 void Terminal::erase_more() {
-    const std::string blank = "\r" + std::string(kMore.size(), ' ') + "\r";
-    std::fwrite(blank.data(), 1, blank.size(), stdout);
+    // Written in pieces: g++ 12 at -O3 warns falsely (-Wrestrict) about one string built of them.
+    std::fputc('\r', stdout);
+    for (std::size_t i = 0; i < kMore.size(); ++i)
+        std::fputc(' ', stdout);
+    std::fputc('\r', stdout);
 }
 
 void Terminal::drop_output() {
