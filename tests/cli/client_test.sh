@@ -79,6 +79,10 @@ check "-c lines in one session" 0 "$show_empty$show_one" "" -- -s "$sock" \
   -c "show ip dhcp screening"
 check "a refused line, the lines after it still run" 1 "$unknown$show_one" "" -- -s "$sock" \
   -c frobnicate -c "show ip dhcp screening"
+check "an invalid word pointed at under the line, no prompt shown" 1 "show ip dhcp screenng
+             ^
+% Invalid input detected at '^' marker.
+" "" -- -s "$sock" -c "show ip dhcp screenng"
 check "a line that ends the session is the last one run" 1 "$show_one" \
   "dhcpftr-cli: line 2 ended the session; 1 line after it not run
 " -- -s "$sock" -c "show ip dhcp screening" -c exit -c "show ip dhcp screening"

@@ -26,6 +26,10 @@ int run_lines(Connection &session, const std::vector<std::string> &lines) {
         print(text);
         std::putc('\n', stdout);
     });
+    // No prompt shows the lines here: the switch points an error into a line by printing the line with the
+    // caret under it. A switch without that request answers 9000, which changes nothing either.
+    session.queue("echo", "none");
+    std::size_t settings = 1;
     for (const std::string &line : lines)
         session.queue("run", line);
     std::size_t answered = 0;
@@ -35,6 +39,10 @@ int run_lines(Connection &session, const std::vector<std::string> &lines) {
             std::optional<ReplyLine> line = session.next_line();
             if (!line)
                 break;
+            if (settings > 0) {
+                settings -= line->final ? 1 : 0;
+                continue;
+            }
             switch (line->code) {
             case code::kOutputLine:
                 print(line->text);

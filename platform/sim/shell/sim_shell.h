@@ -224,6 +224,8 @@ public:
     bool ended() const { return ended_; }
     std::string prompt() const;
     const SessionSettings &settings() const { return settings_; }
+    // Where the operator sees the lines from now on (a client says so for its scripts).
+    void set_echo(Echo echo) { settings_.echo = echo; }
     cli_tree &tree() { return tree_; }
     const cli_tree &tree() const { return tree_; }
     // Where commands print: the session's output, or the filter of the line that runs.

@@ -164,6 +164,8 @@ void Connection::handle(std::string_view request) {
     } else if (verb == "complete") {
         for (const std::string &word : session_.completions(line))
             reply_.line("1002", word);
+    } else if (verb == "echo" && (line == "none" || line == "prompt")) {
+        session_.set_echo(line == "none" ? shell::Echo::none : shell::Echo::prompt);
     } else {
         reply_.finish("9000", "unknown request");
         return;
