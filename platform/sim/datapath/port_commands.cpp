@@ -8,6 +8,7 @@
 #include "datapath/sim_datapath.h"
 #include "format/sim_format.h"
 #include "if_table.h"
+#include "log/logging_commands.h"
 #include "shell/platform_commands.h"
 
 namespace sim::datapath {
@@ -51,6 +52,17 @@ int show_ports(cli *cli, int, char **) {
     return 0;
 }
 
+// The running configuration: one "platform port attach" line per attachment in port order, then "!";
+// nothing without attachments.
+int write_config(cli *cli) {
+    std::string text;
+    for (const PortAttachment &a : attachments())
+        text += "platform port attach " + a.port + " " + a.host + "\n";
+    if (!text.empty())
+        print(cli, text + "!\n");
+    return 0;
+}
+
 const char *kAttachHelp[] = {platform_commands::kPlatformHelp, "Ports on Linux interfaces",
                              "Put a Linux interface into the switch's bridge as the port, screened",
                              "Port (ethS.P)", "Linux interface", nullptr};
@@ -65,8 +77,17 @@ cli_element g_records[] = {
     {"platform port show", show_ports, kShowHelp, {0, 0, 0, 0, 0}},
 };
 
+cli_element g_config_attach = {"platform port attach IFNAME WORD", attach_port, kAttachHelp, {0, 0, 0, 0, 0}};
+
+static_assert(kConfigOrder > log::kConfigOrder, "the attach lines come after the logging lines");
+
 }  // namespace
 
-int install_commands(cli_tree *tree) { return platform_commands::install(tree, g_records); }
+int install_commands(cli_tree *tree) {
+    int result = platform_commands::install(tree, g_records);
+    const int config = cli_install_gen(tree, CONFIG_MODE, platform_commands::kLevel, 0, &g_config_attach);
+    cli_install_config(tree, kConfigOrder, write_config);
+    return result != 0 ? result : config;
+}
 
 }  // namespace sim::datapath

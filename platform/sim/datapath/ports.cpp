@@ -8,7 +8,10 @@
 //
 // What detach has to restore is kept in the kernel, in the filter's handle (kHandle plus kWasMember and
 // kOwnQdisc), so that a switch that takes the ports over after a crash of the one before still knows it.
-// The port of an interface it takes over comes from the "ports" map of the program it replaces.
+// The port of an interface it takes over is the one the startup configuration attaches it as; an
+// interface the configuration does not name keeps the one the "ports" map of the program it replaces gives
+// it. The boot's replay runs before the take-over: an attach of such an interface only notes the port
+// (waiting), and take_over() swaps the filter once the whole configuration is in the new maps.
 //
 // Everything here runs on the main loop's thread: the shell's commands and the start and end of the process.
 #include "datapath/sim_datapath.h"
@@ -18,10 +21,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "chassis/sim_chassis.h"
 #include "if_table.h"
@@ -167,6 +173,7 @@ struct Attachment {
     std::string host;
     int ifindex = 0;
     uint32_t handle = 0;
+    bool waiting = false;  // left screened by a switch before, attached by the replay: for take_over()
 };
 
 class Ports {
@@ -202,6 +209,17 @@ public:
         const Filter old = filter_on(ifindex);
         if (old.handle != 0 && !old.ours)
             return "% " + host + " has a filter of another program at the screening filter's place";
+        // Screened in the bridge by a switch before this one: it stays there, screened, and keeps the old
+        // filter's handle (what detach restores); only the program changes.
+        if (old.handle != 0 && master == bridge_) {
+            Attachment a{port, host, ifindex, old.handle, !took_over_};
+            if (a.waiting) {
+                attached_[lport] = a;
+                return "";
+            }
+            const std::string why = swap_in(lport, a);
+            return why.empty() ? "" : "% Cannot attach " + host + ": " + why;
+        }
 
         // A screening filter left over from a switch before (not in the bridge, so not taken over) gives
         // way to this one; whether its qdisc was created for it still holds.
@@ -263,26 +281,27 @@ public:
     }
 
     void take_over() {
-        if (if_nametoindex(bridge_name_.c_str()) == 0)
-            return;
-        if (std::string why = bridge_ready(); !why.empty()) {
-            say(QVLOG_LEVEL_WARNING, "nothing taken over: " + why.substr(2));
-            return;
+        took_over_ = true;
+        take_over_members();
+        // A waiting attachment whose interface no longer carries the old filter in the bridge is attached
+        // as any other.
+        std::vector<std::pair<uint32_t, Attachment>> waiting;
+        for (const auto &[lport, a] : attached_)
+            if (a.waiting)
+                waiting.emplace_back(lport, a);
+        for (const auto &[lport, a] : waiting) {
+            attached_.erase(lport);
+            if (std::string why = attach(lport, a.port, a.host); !why.empty())
+                say(QVLOG_LEVEL_WARNING, a.port + " on " + a.host + " not attached: " + why.substr(2));
         }
-        nl_cache *cache = nullptr;
-        if (int error = rtnl_link_alloc_cache(socket_, AF_UNSPEC, &cache); error < 0) {
-            say(QVLOG_LEVEL_WARNING, "nothing taken over: " + netlink_error(error));
-            return;
-        }
-        std::vector<int> members;
-        for (nl_object *o = nl_cache_get_first(cache); o != nullptr; o = nl_cache_get_next(o)) {
-            rtnl_link *link = reinterpret_cast<rtnl_link *>(o);
-            if (rtnl_link_get_master(link) == bridge_)
-                members.push_back(rtnl_link_get_ifindex(link));
-        }
-        nl_cache_free(cache);
-        for (int ifindex : members)
-            take_over(ifindex);
+    }
+
+    std::vector<PortAttachment> attachments() {
+        forget_vanished();
+        std::vector<PortAttachment> list;
+        for (const auto &[lport, a] : attached_)
+            list.push_back({a.port, a.host});
+        return list;
     }
 
     void shutdown() {
@@ -392,7 +411,32 @@ private:
         return "";
     }
 
-    // Takes one interface of the bridge over, when a screening filter of a switch before is on it.
+    // Takes over every interface of the bridge that a switch before this one left screening.
+    void take_over_members() {
+        if (if_nametoindex(bridge_name_.c_str()) == 0)
+            return;
+        if (std::string why = bridge_ready(); !why.empty()) {
+            say(QVLOG_LEVEL_WARNING, "nothing taken over: " + why.substr(2));
+            return;
+        }
+        nl_cache *cache = nullptr;
+        if (int error = rtnl_link_alloc_cache(socket_, AF_UNSPEC, &cache); error < 0) {
+            say(QVLOG_LEVEL_WARNING, "nothing taken over: " + netlink_error(error));
+            return;
+        }
+        std::vector<int> members;
+        for (nl_object *o = nl_cache_get_first(cache); o != nullptr; o = nl_cache_get_next(o)) {
+            rtnl_link *link = reinterpret_cast<rtnl_link *>(o);
+            if (rtnl_link_get_master(link) == bridge_)
+                members.push_back(rtnl_link_get_ifindex(link));
+        }
+        nl_cache_free(cache);
+        for (int ifindex : members)
+            take_over(ifindex);
+    }
+
+    // Takes one interface of the bridge over, when a screening filter of a switch before is on it: as the
+    // port the replay attached it as (waiting), or else as the one the old program's maps give it.
     void take_over(int ifindex) {
         const Filter old = filter_on(ifindex);
         if (!old.ours || old.program == program_id())
@@ -402,28 +446,49 @@ private:
             say(QVLOG_LEVEL_WARNING, host + " keeps the screening of the switch before: " + why.substr(2));
             return;
         }
-        const uint32_t lport = port_in_program(old.program, ifindex);
-        const std::string port = port_name_of(lport);
-        Attachment a{port, host, ifindex, old.handle};
+        uint32_t lport = 0;
+        std::string port;
+        const auto waiting = std::find_if(attached_.begin(), attached_.end(), [ifindex](const auto &entry) {
+            return entry.second.waiting && entry.second.ifindex == ifindex;
+        });
+        if (waiting != attached_.end()) {
+            lport = waiting->first;
+            port = waiting->second.port;
+            attached_.erase(waiting);
+        } else {
+            lport = port_in_program(old.program, ifindex);
+            port = port_name_of(lport);
+        }
+        const Attachment a{port, host, ifindex, old.handle};
         if (port.empty() || attached_.count(lport) != 0) {
             const std::string why = release(a);
             say(QVLOG_LEVEL_WARNING, host + " had no port of its own; " +
                                          (why.empty() ? "detached" : "left: " + why.substr(2)));
             return;
         }
-        const bpf_tc_hook hook = hook_of(ifindex);
-        bpf_tc_opts filter = filter_of(old.handle, program_fd(), BPF_TC_F_REPLACE);
-        if (!write_port(static_cast<uint32_t>(ifindex), lport)) {
-            say(QVLOG_LEVEL_WARNING, host + " keeps the screening of the switch before: its port cannot be written");
+        if (std::string why = swap_in(lport, a); !why.empty()) {
+            say(QVLOG_LEVEL_WARNING, host + " keeps the screening of the switch before: " + why);
             return;
         }
-        if (int error = bpf_tc_attach(&hook, &filter); error != 0) {
-            write_port(static_cast<uint32_t>(ifindex), 0);
-            say(QVLOG_LEVEL_WARNING, host + " keeps the screening of the switch before: " + system_error(error));
-            return;
-        }
-        attached_[lport] = a;
         say(QVLOG_LEVEL_WARNING, port + " on " + host + " taken over");
+    }
+
+    // Writes the port lport of a's interface into the maps, then swaps the filter of a switch before on
+    // its hook for one of this process's program, at the same handle, in one step of the kernel, and
+    // records the attachment. The empty text, or why not (no "% "): the old filter then stays.
+    std::string swap_in(uint32_t lport, Attachment a) {
+        const auto ifindex = static_cast<uint32_t>(a.ifindex);
+        if (!write_port(ifindex, lport))
+            return "the port cannot be written into the kernel";
+        const bpf_tc_hook hook = hook_of(a.ifindex);
+        bpf_tc_opts filter = filter_of(a.handle, program_fd(), BPF_TC_F_REPLACE);
+        if (int error = bpf_tc_attach(&hook, &filter); error != 0) {
+            write_port(ifindex, 0);
+            return system_error(error);
+        }
+        a.waiting = false;
+        attached_[lport] = a;
+        return "";
     }
 
     // An interface that is gone took its filter and its bridge membership along: its attachment ends.
@@ -472,6 +537,7 @@ private:
     nl_sock *socket_ = nullptr;
     int claim_ = -1;
     int bridge_ = 0;  // the bridge's ifindex once it is ready
+    bool took_over_ = false;  // take_over() ran: the boot's replay is over
     std::map<uint32_t, Attachment> attached_;  // by logical port
 };
 
@@ -489,6 +555,7 @@ std::string attach(uint32_t lport, const std::string &port, const std::string &h
 }
 std::string detach(uint32_t lport) { return ports_of_switch().detach(lport); }
 std::vector<PortStats> ports() { return ports_of_switch().stats(); }
+std::vector<PortAttachment> attachments() { return ports_of_switch().attachments(); }
 void shutdown() { ports_of_switch().shutdown(); }
 
 #else  // no BPF in this build: nothing is ever attached
@@ -498,6 +565,7 @@ void take_over() {}
 std::string attach(uint32_t, const std::string &, const std::string &) { return load(); }
 std::string detach(uint32_t) { return "% The port is not attached"; }
 std::vector<PortStats> ports() { return {}; }
+std::vector<PortAttachment> attachments() { return {}; }
 void shutdown() { unload(); }
 
 #endif

@@ -90,16 +90,26 @@ struct PortStats {
 void use_bridge(const std::string &name);
 // Takes over what a switch before this one, ended without its clean-up (kill -9, a crash), left screening in
 // the bridge: every interface of the bridge with the screening program's filter on its ingress hook becomes
-// the port that program's maps give it, and the filter is swapped for one of this process's program in one
-// step, so the interface is screened throughout. Once the boot has replayed the startup configuration.
+// the port that the startup configuration attached it as, or else the one that program's maps give it, and
+// the filter is swapped for one of this process's program in one step, so the interface is screened
+// throughout. Once the boot has replayed the startup configuration, so that the new maps are whole when the
+// first frame meets them.
 void take_over();
 // Puts the Linux interface host into the switch's bridge and attaches the program at its tc ingress hook,
-// as the port lport named port. The empty text, or why not ("% ...").
+// as the port lport named port. The empty text, or why not ("% ..."). An interface that a switch before
+// this one left screening in the bridge is not taken out of it: before take_over() (the boot's replay) the
+// attachment waits for take_over(), afterwards its filter is swapped at once, as take_over() does.
 std::string attach(uint32_t lport, const std::string &port, const std::string &host);
 // Takes both away again and leaves the interface as attach found it. The empty text, or why not.
 std::string detach(uint32_t lport);
 // The attachments in port order.
 std::vector<PortStats> ports();
+// The same without the counters: the port and its Linux interface, for the running configuration.
+struct PortAttachment {
+    std::string port;  // ethS.P
+    std::string host;
+};
+std::vector<PortAttachment> attachments();
 // Removes everything the switch put into the kernel (programs, maps, tc filters, its own bridge); at the
 // end of the process, also on SIGTERM and SIGINT.
 void shutdown();
