@@ -46,6 +46,20 @@ expect_no_lease() {  # NAME CLIENT
   got=$(lease "$2")
   [[ $got == none ]] || fail "$1: client $2 got '$got', expected no lease"
 }
+# The lines the switch printed outside its sessions (the boot's replay reports a refused line there) since
+# the line count given.
+printed_since() { tail -n +$(($1 + 1)) "$LAB_DIR/switch.out"; }
+printed() { wc -l <"$LAB_DIR/switch.out"; }
+# Ends the switch with SIGTERM and waits until it has.
+end_switch() {
+  local pid i
+  pid=$(cat "$LAB_DIR/switch.pid")
+  kill -TERM "$pid"
+  for ((i = 0; i < 50; i++)); do
+    grep -qs '^State:[[:space:]]*[^Z]' "/proc/$pid/status" || break
+    sleep 0.1
+  done
+}
 
 rogue_replies() { grep -cE 'DHCP(OFFER|ACK|NAK)\(eth0\)' "$LAB_DIR/rogue.log"; }
 reports() { grep -c "kernel: illegal DHCP server ${1//./\\.} on $2, client" "$LAB_DIR/switch.log"; }
@@ -124,9 +138,13 @@ LAB_TRIES=2 expect_no_lease "rogue for client 1, only the rogue" 2
 # ---- sends bursts, a second apart, which a restart may fall between). The killed switch's
 # ---- program screens until the new switch has replayed its startup configuration and swapped its own
 # ---- program in: not one of the rogue's replies reaches client 2 (tcpdump on its interface), and the new
-# ---- program both forwards and drops some of the flood (the restart fell within it). Then the permitted
-# ---- exchanges succeed.
+# ---- program both forwards and drops some of the flood (the restart fell within it). The attach lines of
+# ---- the startup configuration name the ports the new switch takes over: its replay refuses none. Then the
+# ---- permitted exchanges succeed.
 lab cli "write memory" >/dev/null
+attached=$(grep -c '^platform port attach eth1\.[1-4] \(srv\|rogue\|cli1\|cli2\)$' "$LAB_DIR/startup-config")
+[[ $attached -eq 4 ]] || fail "write memory: $attached attach lines in the startup configuration, expected 4"
+out0=$(printed)
 { dhcp_reply 10.10.0.2 1; dhcp_reply 10.10.0.2 2; } >"$LAB_DIR/flood.trafgen"
 tap leaked dhcpftr-live-cli2 eth0 'udp src port 67 and ether dst 02:00:00:00:01:02'
 timeout 10 ip netns exec dhcpftr-live-rogue trafgen --dev eth0 --conf "$LAB_DIR/flood.trafgen" --gap 50us \
@@ -137,6 +155,7 @@ lab restart -9 || fail "restart: the switch did not come back"
 wait "$flood"
 [[ $(grep -c 'ports: eth1\.[1-4] on [a-z0-9]* taken over' "$LAB_DIR/switch.log") -eq 4 ]] ||
   fail "restart: the new switch did not take over the 4 ports"
+[[ -z $(printed_since "$out0") ]] || fail "restart: the switch printed: $(printed_since "$out0")"
 sleep 0.2
 leaked=$(tapped leaked)
 forwarded=$(counter "platform port show" eth1.2 Forwarded)
@@ -152,14 +171,27 @@ echo "checks took $((SECONDS - start)) s"
 
 # ---- The switch ends on SIGTERM: it takes its ports out of the bridge, which it deletes, and leaves no
 # ---- sanitizer report.
-pid=$(cat "$LAB_DIR/switch.pid")
-kill -TERM "$pid"
-for ((i = 0; i < 50; i++)); do
-  grep -qs '^State:[[:space:]]*[^Z]' "/proc/$pid/status" || break
-  sleep 0.1
-done
+end_switch
 ip -n dhcpftr-live-sw link show dhcpftr0 >/dev/null 2>&1 && fail "the switch's bridge is left after its end"
 ip -n dhcpftr-live-sw link show | grep -q ' master ' && fail "an interface is left in a bridge after the switch's end"
+
+# ---- Started again with the same startup configuration (and nothing attached by hand), the switch has its
+# ---- ports back from the replay, screened by the new program: client 2 leases from the legitimate server and
+# ---- the rogue's offers to it are dropped on eth1.2.
+out0=$(printed)
+(source "$2/scripts/lab.sh" && lab_run_switch) || fail "start again: the switch did not start"
+ports=$(lab cli "platform port show" | awk 'NR > 1 { printf "%s:%s ", $1, $2 }')
+[[ $ports == "eth1.1:srv eth1.2:rogue eth1.3:cli1 eth1.4:cli2 " ]] || fail "start again: the ports are '$ports'"
+[[ -z $(printed_since "$out0") ]] || fail "start again: the switch printed: $(printed_since "$out0")"
+expect_lease "start again" 2 10.10.0.1
+for ((i = 0; i < 20; i++)); do
+  dropped=$(counter "platform port show" eth1.2 Dropped)
+  [[ ${dropped:-0} -gt 0 ]] && break
+  sleep 0.1
+done
+[[ ${dropped:-0} -gt 0 ]] || fail "start again: nothing of the rogue's was dropped on eth1.2"
+end_switch
+ip -n dhcpftr-live-sw link show | grep -q ' master ' && fail "an interface is left in a bridge after the second end"
 
 # ---- A bridge of the host (--bridge): an interface that was in it before stays in it after the switch's
 # ---- end, one the switch put in leaves it again, the bridge stays; an interface of another bridge is refused.
