@@ -304,7 +304,9 @@ lab_up() {  # CLIENTS
   lab_mapping "$n"
 }
 
-# Attaches every port of the lab that the switch has not attached (one it took over after a kill is).
+# Attaches every port of the lab that the switch has not attached: after a restart the replay of a saved
+# startup configuration has attached its ports (or they wait for the take-over after a kill), and the
+# switch answers "% PORT is attached to HOST already" for those.
 lab_attach() {
   local n i out attach=("platform port attach eth1.1 srv" "platform port attach eth1.2 rogue")
   n=$(cat "$lab_dir/clients")
@@ -319,7 +321,8 @@ lab_attach() {
 }
 
 # Ends the switch, by SIGTERM (it takes its ports out of the bridge) or SIGKILL (its program goes on
-# screening them), and starts it again with the same startup configuration.
+# screening them), and starts it again with the same startup configuration, which attaches the ports it
+# saved; lab_attach attaches the rest.
 lab_restart() {  # [-9]
   local pid comm i
   [[ -e $lab_dir/switch.binary ]] || lab_die "no lab is up in $lab_dir"
