@@ -7,9 +7,7 @@
 // monitors the log.
 #include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/signalfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -29,6 +26,7 @@
 #include <vector>
 
 #include "client.h"
+#include "terminal/pager.h"
 
 #if DHCPFTR_CLI_HAVE_READLINE
 #include <readline/history.h>
@@ -110,41 +108,15 @@ public:
     virtual void show_log_lines(const std::vector<std::string> &lines) = 0;
 };
 
-// The terminal's settings while the client waits at " --More-- ": keys come one at a time, not echoed;
-// Ctrl-C stays a signal. The settings before come back when it goes.
-class KeyMode {
-public:
-    KeyMode() {
-        if (::tcgetattr(STDIN_FILENO, &saved_) != 0)
-            return;
-        termios keys = saved_;
-        keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-        keys.c_cc[VMIN] = 1;
-        keys.c_cc[VTIME] = 0;
-        set_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
-    }
-    ~KeyMode() {
-        if (set_)
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
-    }
-    KeyMode(const KeyMode &) = delete;
-    KeyMode &operator=(const KeyMode &) = delete;
-
-private:
-    termios saved_{};
-    bool set_ = false;
-};
-
-constexpr std::string_view kMore = " --More-- ";
-
 // The session loop: a line typed goes to the switch as "run LINE"; its output and the prompt of its final
-// line come back, and then the next line is read. Output longer than a page stops at " --More-- " until a
-// key says what next (space: a page, return: a line, q or Ctrl-C: nothing more of that reply); the socket is
-// read meanwhile, and what comes waits. Log lines show above the prompt while the operator types, and with
-// the output while a line is with the switch.
+// line come back, and then the next line is read. Output longer than a page stops at " --More-- " (the
+// pager's) until a key says what next (space: a page, return: a line, q or Ctrl-C: nothing more of that
+// reply); the socket is read meanwhile, and what comes waits in the pager. Log lines show above the prompt
+// while the operator types, and with the output while a line is with the switch.
 class Terminal {
 public:
-    Terminal(Connection &session, std::string prompt) : session_(session), prompt_(std::move(prompt)) {}
+    Terminal(Connection &session, std::string prompt)
+        : session_(session), prompt_(std::move(prompt)), pager_(stdout, STDIN_FILENO) {}
 
     // Runs the session until it ends; the exit status. A signal that ended it is kept in ending_signal.
     int run(Input &input);
@@ -162,21 +134,13 @@ public:
 
 private:
     void reply_arrived();
-    // Lines a page: "terminal length" when the switch said one, else the terminal's height less one; 0 (no
-    // paging) when standard output is no terminal.
-    int page_length() const;
-    // Output of the reply: a line with its end, or a last piece without. Shown while the page has room, kept
-    // after it.
-    void output(std::string text);
-    // Shows the output kept while the page has room, then " --More-- " or, once all is shown and the final
-    // line has come, the prompt.
-    void flow();
-    // A key at " --More-- ".
+    // A key at " --More-- ", to the pager.
     void page_key();
-    // Blanks out " --More-- ", to write over it.
-    void erase_more();
-    // Drops the rest of the reply's output (q, Ctrl-C at " --More-- ").
+    // Drops the rest of the reply's output (Ctrl-C at " --More-- ").
     void drop_output();
+    // The paging has moved on: once the output is through (shown or dropped) and the final line has come,
+    // the reply is complete.
+    void paged();
     // The reply is through: the final line takes effect and the next line is read.
     void complete();
     void log_line(std::string_view text);
@@ -187,13 +151,9 @@ private:
     bool reading_ = false;  // the operator is typing; otherwise a line is with the switch
     bool ended_ = false;
     int signal_ = 0;
-    std::optional<int> page_length_;   // from the switch's 1004
-    int left_ = -1;                    // lines still shown on this page; -1: no paging
-    std::deque<std::string> kept_;     // output waiting for the next page
-    std::optional<KeyMode> keys_;      // while at " --More-- "
-    bool dropping_ = false;            // the rest of the reply's output goes
-    std::optional<Final> final_;       // the reply's final line, while its output is still paged
-    std::vector<std::string> logs_;    // log lines to show above the prompt
+    terminal::Pager pager_;           // the replies' output; its length from the switch's 1004
+    std::optional<Final> final_;      // the reply's final line, while its output is still paged
+    std::vector<std::string> logs_;   // log lines to show above the prompt
 };
 
 void Terminal::line(std::optional<std::string> line) {
@@ -204,9 +164,7 @@ void Terminal::line(std::optional<std::string> line) {
         return;
     }
     session_.queue("run", *line);
-    const int length = page_length();
-    left_ = length > 0 ? length : -1;
-    dropping_ = false;
+    pager_.start();
 }
 
 void Terminal::finish(const Final &final) {
@@ -223,75 +181,18 @@ void Terminal::finish(const Final &final) {
     }
 }
 
-int Terminal::page_length() const {
-    if (::isatty(STDOUT_FILENO) == 0)
-        return 0;
-    if (page_length_)
-        return *page_length_;
-    winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row < 2)
-        return 0;
-    return size.ws_row - 1;
-}
-
-void Terminal::output(std::string text) {
-    if (dropping_)
-        return;
-    kept_.push_back(std::move(text));
-    if (!keys_)
-        flow();
-}
-
-void Terminal::flow() {
-    for (; !kept_.empty(); kept_.pop_front()) {
-        if (left_ == 0) {
-            keys_.emplace();
-            std::fwrite(kMore.data(), 1, kMore.size(), stdout);
-            std::fflush(stdout);
-            return;
-        }
-        const std::string &text = kept_.front();
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        if (left_ > 0 && !text.empty() && text.back() == '\n')
-            --left_;
-    }
-    if (final_)
-        complete();
-}
-
 void Terminal::page_key() {
-    char key = 0;
-    const ssize_t n = ::read(STDIN_FILENO, &key, 1);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN))
-        return;
-    if (n <= 0)
-        key = 'q';  // the terminal went: nothing more to show
-    if (key != ' ' && key != '\r' && key != '\n' && key != 'q' && key != 'Q')
-        return;
-    erase_more();
-    keys_.reset();
-    if (key == 'q' || key == 'Q') {
-        drop_output();
-        return;
-    }
-    const int length = page_length();
-    left_ = key == ' ' ? (length > 0 ? length : -1) : 1;
-    flow();
-}
-
-void Terminal::erase_more() {
-    // Written in pieces: g++ 12 at -O3 warns falsely (-Wrestrict) about one string built of them.
-    std::fputc('\r', stdout);
-    for (std::size_t i = 0; i < kMore.size(); ++i)
-        std::fputc(' ', stdout);
-    std::fputc('\r', stdout);
+    pager_.read_key();
+    paged();
 }
 
 void Terminal::drop_output() {
-    keys_.reset();
-    kept_.clear();
-    dropping_ = true;
-    if (final_)
+    pager_.drop();
+    paged();
+}
+
+void Terminal::paged() {
+    if (!pager_.more() && final_)
         complete();
 }
 
@@ -309,10 +210,10 @@ void Terminal::complete() {
 void Terminal::log_line(std::string_view text) {
     if (reading_)
         logs_.emplace_back(text);
-    else if (dropping_)
+    else if (pager_.dropped())
         std::fprintf(stdout, "%.*s\n", static_cast<int>(text.size()), text.data());
     else
-        output(std::string(text) + "\n");
+        pager_.write(std::string(text) + "\n");
 }
 
 // Hands the reply lines that have arrived: output shown (or kept for the next page), a page length taken,
@@ -323,16 +224,15 @@ void Terminal::reply_arrived() {
             throw Failure("a reply line with no request: \"" + std::string(reply->text) + "\"");
         if (reply->final) {
             final_ = Final{reply->code, std::string(reply->text)};
-            if (!keys_)
-                complete();
+            paged();
         } else if (reply->code == code::kPageLength) {
             int lines = 0;
             if (std::from_chars(reply->text.data(), reply->text.data() + reply->text.size(), lines).ec == std::errc())
-                page_length_ = lines;
+                pager_.set_length(lines);
         } else if (reply->code == code::kOutputLine) {
-            output(std::string(reply->text) + "\n");
+            pager_.write(std::string(reply->text) + "\n");
         } else if (reply->code == code::kOutputPiece) {
-            output(std::string(reply->text));
+            pager_.write(reply->text);
         }
         if (ended_)
             return;
@@ -357,7 +257,7 @@ int Terminal::run(Input &input) {
         pollfd fds[] = {
             {signals.fd(), POLLIN, 0},
             {session_.fd(), static_cast<short>(POLLIN | (session_.unsent() ? POLLOUT : 0)), 0},
-            {reading_ || keys_ ? STDIN_FILENO : -1, POLLIN, 0},
+            {reading_ || pager_.more() ? STDIN_FILENO : -1, POLLIN, 0},
         };
         if (::poll(fds, 3, -1) < 0) {
             if (errno == EINTR)
@@ -370,8 +270,7 @@ int Terminal::run(Input &input) {
             for (int signal; (signal = signals.next()) != 0;) {
                 if (signal == SIGINT && reading_) {
                     input.interrupt();
-                } else if (signal == SIGINT && keys_) {
-                    erase_more();
+                } else if (signal == SIGINT && pager_.more()) {
                     drop_output();
                 } else if (signal == SIGWINCH) {
                     input.resized();
@@ -392,7 +291,7 @@ int Terminal::run(Input &input) {
             reply_arrived();
         }
         if (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) {
-            if (keys_)
+            if (pager_.more())
                 page_key();
             else if (reading_)
                 input.read();

@@ -2,8 +2,6 @@
 // a terminal, both served by the main loop together with its other sources, and the replay of the
 // startup-configuration file at boot. Both show the log lines that console logging lets through (batch mode
 // only once "logging console" was given); the terminal console pages output longer than its page.
-#include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +20,7 @@
 #include "log/sim_log.h"
 #include "shell/sim_shell.h"
 #include "shell/sim_terminal.h"
+#include "terminal/pager.h"
 
 #if SIM_HAVE_READLINE
 #include <readline/history.h>
@@ -135,91 +133,29 @@ private:
 #if SIM_HAVE_READLINE
 
 constexpr const char *kConfirmEnd = "Unsaved changes will be lost. Exit anyway? [confirm]";
-constexpr std::string_view kMore = " --More-- ";
 
-// Output to the operator's terminal that can pause: while a command's output is paged, its lines go out until
-// the page is full, and the rest is kept until the operator asks for more.
+// The session's output to the operator's terminal, through its pager.
 class PagedOutput : public Output {
 public:
-    explicit PagedOutput(std::FILE *stream) : stream_(stream) {}
+    explicit PagedOutput(terminal::Pager &pager) : pager_(pager) {}
 
-    void write(std::string_view text) override {
-        if (!left_) {
-            put(text);
-            return;
-        }
-        std::size_t shown = 0;
-        while (kept_.empty() && *left_ > 0 && shown < text.size()) {
-            const std::size_t newline = text.find('\n', shown);
-            const std::size_t end = newline == std::string_view::npos ? text.size() : newline + 1;
-            put(text.substr(shown, end - shown));
-            shown = end;
-            if (newline != std::string_view::npos)
-                --*left_;
-        }
-        kept_.append(text.substr(shown));
-    }
-    void flush() override { std::fflush(stream_); }
-
-    // Pages what is written from now on, lines a page; 0 writes it all.
-    void page(int lines) { left_ = lines > 0 ? std::optional<int>(lines) : std::nullopt; }
-    // True when output is kept for a next page.
-    bool more() const { return !kept_.empty(); }
-    // Shows up to lines more lines of the output kept (0: all of it) and keeps paging the rest.
-    void next(int lines) {
-        page(lines);
-        write(std::exchange(kept_, {}));
-        flush();
-    }
-    // Drops the output kept and ends the paging.
-    void end() {
-        left_.reset();
-        kept_.clear();
-    }
+    void write(std::string_view text) override { pager_.write(text); }
+    void flush() override { pager_.flush(); }
 
 private:
-    void put(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream_); }
-
-    std::FILE *stream_;
-    std::optional<int> left_;  // lines still shown on this page; none: not paging
-    std::string kept_;
-};
-
-// The terminal's settings while the console waits at " --More-- ": keys come one at a time, not echoed;
-// Ctrl-C stays a signal. The settings before come back when it goes.
-class KeyMode {
-public:
-    KeyMode() {
-        if (::tcgetattr(STDIN_FILENO, &saved_) != 0)
-            return;
-        termios keys = saved_;
-        keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-        keys.c_cc[VMIN] = 1;
-        keys.c_cc[VTIME] = 0;
-        set_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &keys) == 0;
-    }
-    ~KeyMode() {
-        if (set_)
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
-    }
-    KeyMode(const KeyMode &) = delete;
-    KeyMode &operator=(const KeyMode &) = delete;
-
-private:
-    termios saved_{};
-    bool set_ = false;
+    terminal::Pager &pager_;
 };
 
 // The terminal, read a key at a time with GNU readline, so the loop serves its other sources meanwhile.
 // Ctrl-C abandons the line and Ctrl-Z is ignored: neither ends nor stops the switch behind the console.
-// Output longer than a page stops at " --More-- " until a key says what next (space: a page, return: a line,
-// q or Ctrl-C: nothing more), while the loop goes on serving the others. Log lines show above the prompt and
-// the line being typed; while output is paged they wait for its end. readline calls plain functions, which
-// reach the one console through current_.
+// Output longer than a page stops at the pager's " --More-- " until a key says what next (space: a page,
+// return: a line, q or Ctrl-C: nothing more), while the loop goes on serving the others: each key goes to the
+// pager as the loop finds it. Log lines show above the prompt and the line being typed; while output is paged
+// they wait for its end. readline calls plain functions, which reach the one console through current_.
 class ReadlineConsole : public loop::Source, public Terminal {
 public:
-    ReadlineConsole(Session &session, PagedOutput &out, std::string startup_file)
-        : session_(session), out_(out), startup_file_(std::move(startup_file)) {
+    ReadlineConsole(Session &session, terminal::Pager &pager, std::string startup_file)
+        : session_(session), pager_(pager), startup_file_(std::move(startup_file)) {
         current_ = this;
         session_.set_terminal(this);
         rl_readline_name = "dhcpftr";
@@ -233,7 +169,7 @@ public:
         rl_callback_handler_install(prompt().c_str(), on_line);
     }
     ~ReadlineConsole() override {
-        keys_.reset();
+        pager_.end();
         rl_callback_handler_remove();
         loop::set_interrupt({});
         std::signal(SIGTSTP, previous_tstp_);
@@ -245,17 +181,17 @@ public:
     void dispatch(const std::vector<int> &ready) override {
         if (ready.empty())
             return;
-        if (keys_)
+        if (pager_.more())
             page_key();
         else
             rl_callback_read_char();
     }
     bool done() const override { return input_ended_; }
 
-    void set_page_length(int lines) override { page_length_ = lines; }
+    void set_page_length(int lines) override { pager_.set_length(lines); }
     bool shows_log_lines() const override { return true; }
     void show_log_line(std::string_view line) override {
-        if (keys_ || in_line_ || input_ended_) {
+        if (pager_.more() || in_line_ || input_ended_) {
             held_.emplace_back(line);
             return;
         }
@@ -269,19 +205,6 @@ public:
 
 private:
     std::string prompt() const { return session_.prompt() + " "; }
-
-    // Lines a page: "terminal length", else the terminal's height less one; 0 (no paging) when standard
-    // output is no terminal.
-    int page_length() const {
-        if (::isatty(STDOUT_FILENO) == 0)
-            return 0;
-        if (page_length_)
-            return *page_length_;
-        winsize size{};
-        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row < 2)
-            return 0;
-        return size.ws_row - 1;
-    }
 
     // readline's generator of completions: the session's completions of the line up to the cursor.
     static char *next_completion(const char *, int state) {
@@ -327,17 +250,15 @@ private:
             std::free(raw);
             if (!self.session_.asking() && !is_blank_or_comment(line))
                 add_history(line.c_str());
-            self.out_.page(self.page_length());
+            self.pager_.start();
             self.session_.process(line);
-            if (self.out_.more()) {
+            if (self.pager_.more()) {
                 // readline shows no prompt until the paging ends.
                 rl_callback_handler_remove();
-                self.keys_.emplace();
                 self.in_line_ = false;
-                self.show_more();
                 return;
             }
-            self.out_.end();
+            self.pager_.end();
             if (self.session_.ended())
                 self.end_console();
         }
@@ -363,8 +284,8 @@ private:
     // Ctrl-C: at " --More-- " drops the rest of the output; otherwise abandons the line being typed (and a
     // question it answers) and starts a fresh prompt.
     void interrupt() {
-        if (keys_) {
-            erase_more();
+        if (pager_.more()) {
+            pager_.drop();
             end_paging();
             return;
         }
@@ -377,56 +298,18 @@ private:
         rl_redisplay();
     }
 
-    void show_more() {
-        std::fwrite(kMore.data(), 1, kMore.size(), stdout);
-        std::fflush(stdout);
-    }
-    void erase_more() {
-        // Written in three pieces: g++ 12 at -O3 warns falsely (-Wrestrict) about one string built of them.
-        std::fputc('\r', stdout);
-        for (std::size_t i = 0; i < kMore.size(); ++i)
-            std::fputc(' ', stdout);
-        std::fputc('\r', stdout);
-    }
-
-    // A key at " --More-- ": space shows the next page, return the next line, q drops the rest; other keys
-    // do nothing. A terminal that went drops the rest (readline then finds the end of input).
+    // A key at " --More-- ", to the pager. A terminal that went drops the rest (readline then finds the end
+    // of input).
     void page_key() {
-        char key = 0;
-        const ssize_t n = ::read(STDIN_FILENO, &key, 1);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            return;
-        if (n <= 0)
-            key = 'q';
-        switch (key) {
-        case ' ':
-            erase_more();
-            out_.next(page_length());
-            break;
-        case '\r':
-        case '\n':
-            erase_more();
-            out_.next(1);
-            break;
-        case 'q':
-        case 'Q':
-            erase_more();
-            out_.end();
-            break;
-        default:
-            return;
-        }
-        if (out_.more())
-            show_more();
-        else
+        pager_.read_key();
+        if (!pager_.more())
             end_paging();
     }
 
     // The output is through: the log lines that waited, then the prompt again (or the end of the console
     // when the line ended the session).
     void end_paging() {
-        keys_.reset();
-        out_.end();
+        pager_.end();
         show_held();
         if (session_.ended())
             end_console();
@@ -444,13 +327,11 @@ private:
     static inline ReadlineConsole *current_ = nullptr;
 
     Session &session_;
-    PagedOutput &out_;
+    terminal::Pager &pager_;
     std::string startup_file_;
     bool input_ended_ = false;
-    std::optional<int> page_length_;  // set by "terminal length"
-    bool in_line_ = false;            // a line typed runs
-    std::optional<KeyMode> keys_;     // while at " --More-- "
-    std::vector<std::string> held_;   // log lines that came while either was so
+    bool in_line_ = false;           // a line typed runs
+    std::vector<std::string> held_;  // log lines that came while it ran or the output was paged
     void (*previous_tstp_)(int) = nullptr;
 };
 
@@ -469,9 +350,10 @@ int run_console(const framework::Options &options, std::span<loop::Source *const
                                    options.batch ? Echo::none : Echo::prompt};
 #if SIM_HAVE_READLINE
     if (!options.batch && ::isatty(STDIN_FILENO) != 0) {
-        PagedOutput out(stdout);
+        terminal::Pager pager(stdout, STDIN_FILENO);
+        PagedOutput out(pager);
         Session session(*tree(), out, settings);
-        ReadlineConsole console(session, out, options.startup_config);
+        ReadlineConsole console(session, pager, options.startup_config);
         UserEntry entry("con 0", "console", session);
         return loop::run(console, others) ? 0 : 1;
     }
