@@ -12,9 +12,6 @@
 // The two in-process benchmarks fill the store directly (the kernel filter is not involved in showing) and
 // empty it again when they end.
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -22,13 +19,14 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli.h"
 #include "dhcpftr_cli.h"
 #include "dhcpftr_db.h"
 #include "shell/sim_shell.h"
-
-extern char **environ;
+#include "spawn_process.h"
 
 namespace {
 
@@ -115,22 +113,10 @@ std::string full_startup_config() {
 
 // Runs `dhcpftr --batch [--startup-config FILE]` with empty input and output to /dev/null; its exit status.
 int run_dhcpftr(const std::string &startup) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::string binary = DHCPFTR_BINARY;
-    std::string batch = "--batch", option = "--startup-config", file = startup;
-    char *argv[] = {binary.data(), batch.data(), option.data(), file.data(), nullptr};
-    if (startup.empty())
-        argv[2] = nullptr;
-    pid_t pid;
-    int status = -1;
-    if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, environ) == 0)
-        waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return status;
+    std::vector<std::string> args = {DHCPFTR_BINARY, "--batch"};
+    if (!startup.empty())
+        args.insert(args.end(), {"--startup-config", startup});
+    return bench::run(std::move(args));
 }
 
 void BM_BootReplay(benchmark::State &state, bool full) {

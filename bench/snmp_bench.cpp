@@ -23,7 +23,6 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,9 +41,10 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-extern char **environ;
+#include "spawn_process.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ public:
         std::ofstream(config) << configuration;
         std::vector<std::string> args = {DHCPFTR_BINARY, "--batch", "--level", "20", "--startup-config", config,
                                          "--agentx", dir_ + "/master/agentx.sock"};
-        switch_pid_ = spawn(args, true);
+        switch_pid_ = start_switch(std::move(args));
         if (switch_pid_ <= 0)
             return "the switch does not start";
         std::string lines;
@@ -123,26 +123,14 @@ public:
     }
 
 private:
-    // Starts a process with standard output and error to /dev/null; with keep_input, standard input is a pipe
-    // that stays open until the process is stopped. Its PID, or -1.
-    pid_t spawn(std::vector<std::string> args, bool keep_input) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
+    // Starts the switch with standard output and error to /dev/null and standard input a pipe that stays open
+    // until it is stopped. Its PID, or -1.
+    pid_t start_switch(std::vector<std::string> args) {
         int input[2] = {-1, -1};
-        if (keep_input && ::pipe(input) == 0) {
-            posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-            posix_spawn_file_actions_addclose(&actions, input[1]);
-        }
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        std::vector<char *> argv;
-        for (std::string &arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        bench::Streams streams{.in = bench::kInherited};
+        if (::pipe2(input, O_CLOEXEC) == 0)
+            streams.in = input[0];
+        const pid_t pid = bench::spawn(std::move(args), streams);
         if (input[0] >= 0)
             ::close(input[0]);
         input_ = input[1];
@@ -150,12 +138,9 @@ private:
     }
 
     int run_script(const char *command) {
-        std::vector<std::string> args = {"/bin/bash", DHCPFTR_SOURCE_DIR "/scripts/snmp_master.sh", command,
-                                         dir_ + "/master"};
-        pid_t pid = spawn(args, false);
-        int status = -1;
-        if (pid > 0)
-            waitpid(pid, &status, 0);
+        const int status = bench::run({"/bin/bash", DHCPFTR_SOURCE_DIR "/scripts/snmp_master.sh", command,
+                                       dir_ + "/master"},
+                                      {.in = bench::kInherited});
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 

@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -29,35 +28,12 @@
 #include <thread>
 #include <vector>
 
+#include "spawn_process.h"
 #include "summary.h"
-
-extern char **environ;
 
 namespace {
 
 constexpr int kRules = 255;
-
-// Spawns argv with standard input from /dev/null, standard error to /dev/null and standard output to out (-1:
-// /dev/null); its PID, or -1.
-pid_t spawn(std::vector<std::string> args, int out = -1) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (out >= 0)
-        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-    else
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char *> argv;
-    for (std::string &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 // An open session: requests out, replies read up to their final line.
 class Session {
@@ -117,8 +93,8 @@ public:
             return;
         dir_ = pattern;
         std::ofstream(dir_ + "/startup.conf") << configuration;
-        pid_ = spawn({DHCPFTR_BINARY, "--no-console", "--vty-socket", socket(), "--startup-config",
-                      dir_ + "/startup.conf"});
+        pid_ = bench::spawn({DHCPFTR_BINARY, "--no-console", "--vty-socket", socket(), "--startup-config",
+                             dir_ + "/startup.conf"});
     }
     ~Switch() {
         if (pid_ > 0) {
@@ -205,7 +181,8 @@ long run_cli(const std::string &socket) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
         return -1;
-    const pid_t pid = spawn({DHCPFTR_CLI_BINARY, "-s", socket, "-c", "show ip dhcp screening"}, out[1]);
+    const pid_t pid =
+        bench::spawn({DHCPFTR_CLI_BINARY, "-s", socket, "-c", "show ip dhcp screening"}, {.out = out[1]});
     ::close(out[1]);
     long bytes = 0;
     char chunk[64 * 1024];
