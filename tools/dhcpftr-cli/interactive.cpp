@@ -275,6 +275,8 @@ int Terminal::run(Input &input) {
                 } else if (signal == SIGWINCH) {
                     input.resized();
                 } else if (signal == SIGTERM || signal == SIGHUP) {
+                    // The terminal's settings come back before the client ends by the signal.
+                    pager_.end();
                     signal_ = signal;
                     return kExitFailed;
                 }
