@@ -9,17 +9,15 @@ usage: terminal_test.py DHCPFTR_CLI SOCKET CAPTURE
 The switch must let the session configure it (level 15) and have no configuration yet; the test leaves 50
 rules, screening on eth1.2-1.4 and the trap/log on.
 """
-import fcntl
 import os
-import pty
 import re
 import select
 import socket
-import struct
 import subprocess
 import sys
-import termios
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from pty_program import PtyProgram  # noqa: E402
 
 MORE = " --More-- "
 REPORT = "platform.104 kernel: illegal DHCP server 128.2.6.152 on {}, client 90:B1:1C:99:49:29"
@@ -39,27 +37,8 @@ def main():
         "ip dhcp screening ports eth1.2-1.4", "ip dhcp screening trap-log", "end")
     lines = run("show running-config").splitlines()
 
-    pid, fd = pty.fork()
-    if pid == 0:
-        try:
-            fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
-            os.environ["TERM"] = "dumb"
-            os.execv(cli, [cli, "-s", sock])
-        finally:
-            os._exit(127)
-
-    def type_and_read(keys, settle=0.3):
-        """Types keys; what the terminal showed until it stayed quiet, as an operator reads it."""
-        os.write(fd, keys)
-        shown, deadline = b"", time.monotonic() + 5
-        while time.monotonic() < deadline:
-            if not select.select([fd], [], [], settle)[0]:
-                break
-            try:
-                shown += os.read(fd, 65536)
-            except OSError:
-                break
-        return re.sub(r"\x1b\[\?2004[hl]|\r +\r|\r", "", shown.decode(errors="replace"))
+    terminal = PtyProgram([cli, "-s", sock])
+    type_and_read = terminal.type_and_read
 
     show = b"show running-config\r"
     steps = [
@@ -104,8 +83,7 @@ def main():
             if shown != "gth 0\nswitch# ":
                 failures.append(f"the line typed did not stay: the terminal shows {shown!r}")
     finally:
-        os.kill(pid, 9)
-        os.waitpid(pid, 0)
+        terminal.kill()
 
     # The protocol's lines: 1004 in the reply of "terminal length", 2000 after the reply of the command that
     # logged.

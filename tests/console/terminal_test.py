@@ -8,17 +8,14 @@ command that brought it, and above the prompt and the line being typed when an o
 usage: terminal_test.py DHCPFTR
 """
 import os
-import pty
 import re
-import select
 import shutil
 import socket
-import struct
 import sys
 import tempfile
-import termios
-import fcntl
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from pty_program import PtyProgram  # noqa: E402
 
 CONFIRM = "Unsaved changes will be lost. Exit anyway? [confirm] "
 MORE = " --More-- "
@@ -26,59 +23,8 @@ CAPTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data"
 REPORT = "platform.104 kernel: illegal DHCP server 128.2.6.152 on {}, client 90:B1:1C:99:49:29"
 
 
-class Console:
-    """The switch with its console on a pseudo-terminal of 24 rows and 80 columns."""
-
-    def __init__(self, argv, cwd=None):
-        program = os.path.abspath(argv[0])
-        self.pid, self.fd = pty.fork()
-        if self.pid == 0:
-            try:
-                fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
-                os.environ["TERM"] = "dumb"
-                if cwd:
-                    os.chdir(cwd)
-                os.execv(program, argv)
-            finally:
-                os._exit(127)
-
-    def type_and_read(self, keys, settle=0.3):
-        """Types keys, then returns what the terminal showed until it stayed quiet for a while: without
-        readline's bracketed-paste switches, the blanks that erase " --More-- " or a line, and carriage
-        returns, which is what an operator reads."""
-        os.write(self.fd, keys)
-        shown, deadline = b"", time.monotonic() + 5
-        while time.monotonic() < deadline:
-            ready, _, _ = select.select([self.fd], [], [], settle)
-            if not ready:
-                break
-            try:
-                shown += os.read(self.fd, 65536)
-            except OSError:  # the switch ended and closed the terminal
-                break
-        return re.sub(r"\x1b\[\?2004[hl]|\r +\r|\r", "", shown.decode(errors="replace"))
-
-    def ended(self, seconds=5):
-        """The exit status once the switch ended within seconds, else None."""
-        for _ in range(seconds * 10):
-            done, status = os.waitpid(self.pid, os.WNOHANG)
-            if done:
-                self.pid = None
-                return status
-            time.sleep(0.1)
-        return None
-
-    def kill(self):
-        if self.pid:
-            try:
-                os.kill(self.pid, 9)
-                os.waitpid(self.pid, 0)
-            except (ProcessLookupError, ChildProcessError):
-                pass
-
-
 def leaving(dhcpftr, scratch, failures):
-    console = Console([dhcpftr, "--level", "15", "--startup-config", scratch + "/startup-config"])
+    console = PtyProgram([dhcpftr, "--level", "15", "--startup-config", scratch + "/startup-config"])
     steps = [
         # (keys, what the terminal must end with)
         (b"", "switch# "),
@@ -112,7 +58,7 @@ def paging_and_log_lines(dhcpftr, scratch, failures):
         f.write(config)
     lines = config.splitlines()
     sock = scratch + "/vty.sock"
-    console = Console([dhcpftr, "--level", "15", "--startup-config", scratch + "/paging-config",
+    console = PtyProgram([dhcpftr, "--level", "15", "--startup-config", scratch + "/paging-config",
                        "--vty-socket", sock], cwd=CAPTURES)
     show = b"show running-config\n"
     steps = [
