@@ -130,7 +130,8 @@ fi
 # At a terminal (readline when the build has it): TAB completes a unique keyword and lists several, "?" prints
 # the help under the line and shows the line again without the "?", Ctrl-C abandons the line, the prompt
 # follows the mode, "exit" ends the session with status 0. Keys go in one at a time, each after the screen
-# showed what the one before it brings; the screen is compared without its carriage returns.
+# showed all that the one before it brings (a Ctrl-C sent earlier would race with the answer the switch is
+# still sending); the screen is compared without its carriage returns.
 if command -v python3 >/dev/null 2>&1 && [[ ${DHCPFTR_CLI_READLINE-} == 1 ]]; then
   python3 - "$cli" "$sock" >"$work/screen" 2>&1 <<'EOF'
 import fcntl, os, pty, select, struct, sys, termios, time
@@ -143,15 +144,15 @@ screen = b""
 def until(marker):
     global screen
     end = time.time() + 5
-    while not screen.endswith(marker) and time.time() < end:
+    while not screen.replace(b"\r", b"").endswith(marker) and time.time() < end:
         if select.select([fd], [], [], 0.1)[0]:
             try:
                 screen += os.read(fd, 4096)
             except OSError:
                 return
 until(b"switch# ")
-for keys, marker in [(b"sh\t", b"show "), (b"ip ?", b"# show ip "), (b"\x03", b"switch# "),
-                     (b"conf\tt\r", b"(config)# "), (b"ip dhcp screening \t", b"screening "),
+for keys, marker in [(b"sh\t", b"show "), (b"ip ?", b"DHCP\nswitch# show ip "), (b"\x03", b"switch# "),
+                     (b"conf\tt\r", b"(config)# "), (b"ip dhcp screening \t", b"trap-log\nswitch(config)# ip dhcp screening "),
                      (b"\x03", b"(config)# "), (b"end\r", b"switch# "), (b"exit\r", b"\xff")]:
     os.write(fd, keys)
     until(marker)
