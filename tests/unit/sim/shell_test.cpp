@@ -2,13 +2,13 @@
 // arguments of optional parts, abbreviations and ambiguity, precedence, privilege levels, modes and their
 // fallback, the built-in commands, the errors, "?" help, completion, install failures, the C text checks,
 // and the plain console. Arbitrary lines are fed by the fuzz target tests/fuzz/shell_lines.cpp; the startup
-// replay and the shell's errors on the switch's own commands are checked by tests/transcripts/shell_*.t.
+// replay, the shell's errors on the switch's own commands, keywords in any case, the filters and saving the
+// running configuration are checked by tests/transcripts/shell_*.t.
 #include "shell/sim_shell.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -130,9 +130,6 @@ TEST_F(Shell, LinesRunTheCommandTheyMatchWithItsArgumentsOrTheShellsError) {
          "h3@5 10.1.1.1 client-mac 00:11:22:33:44:55 eth1.1-1.3|"},
         {CONFIG_MODE, 2, " ip\tdhcp  screening server-ip 10.1.1.1 ports eth1.1 ", "h3@5 10.1.1.1 eth1.1|"},
         {CONFIG_MODE, 2, "ip dhcp screening server-ip 10.1.1.1 client-mac", "% Incomplete command\n"},
-        // Keywords in any case; the values as typed.
-        {CONFIG_MODE, 2, "IP Dh SCR SERVER-IP 10.1.1.1 CLIENT aa:BB:cc:00:11:22 PORTS Eth1.1",
-         "h3@5 10.1.1.1 client-mac aa:BB:cc:00:11:22 Eth1.1|"},
         // A closing PORTRANGE takes the rest of the line, its words joined by one blank.
         {CONFIG_MODE, 2, "ip dhcp screening server-ip 10.1.1.1 ports eth1.1 ,  eth1.2", "h3@5 10.1.1.1 eth1.1 , eth1.2|"},
         {CONFIG_MODE, 2, "ip dhcp screening server-ip 256.1.1.1 ports a", invalid(CONFIG_MODE, 28)},
@@ -161,8 +158,7 @@ TEST_F(Shell, LinesRunTheCommandTheyMatchWithItsArgumentsOrTheShellsError) {
         {CONFIG_MODE, 2, "  ! bogus ?", ""},
         {CONFIG_MODE, 2, "route " + std::string(16384 - 6, 'x'), "h7@5 " + std::string(16384 - 6, 'x') + "|"},
         {CONFIG_MODE, 2, "route " + std::string(16385 - 6, 'x'), "% Line too long\n"},
-        // Levels: a command above the session's level is not there.
-        {EXEC_MODE, 2, "debug x", "% Unknown command\n"},
+        // Levels: a command above the session's level is not there (as unknown as no command: shell_errors.t).
         {EXEC_MODE, 15, "debug x", "h2@4 x|"},
         {EXEC_MODE, 2, "show ip dhcp screening portlist", invalid(EXEC_MODE, 23)},
         {EXEC_MODE, 20, "sh ip dh scr portl", "h1@4|"},
@@ -252,13 +248,7 @@ TEST_F(Shell, HelpListsTheNextTokensVisibleAtTheLevel) {
         {CONFIG_MODE, 2, "x?", "% Unknown command\n"},
         {CONFIG_MODE, 2, "ip x ?", invalid(CONFIG_MODE, 3)},
         {CONFIG_MODE, 2, "route 1.1.1.1 x?", invalid(CONFIG_MODE, 14)},
-        // After "|" the output filters, after a filter its expression; "|" only after a show command.
-        {EXEC_MODE, 2, "sh ip dh scr | ?",
-         "  begin                  Begin with the line that matches\n"
-         "  count                  Count number of lines which match regexp\n"
-         "  exclude                Exclude lines that match\n"
-         "  include                Include lines that match\n"},
-        {CONFIG_MODE, 2, "do show ip dhcp screening | I?", "  include                Include lines that match\n"},
+        // After a filter its expression; "|" only after a show command (the list of filters: shell_filters.t).
         {EXEC_MODE, 2, "show ip dhcp screening | count ?", "  LINE                   Regular expression\n  <cr>\n"},
         {EXEC_MODE, 2, "show ip dhcp screening | include ?", "  LINE                   Regular expression\n"},
         {EXEC_MODE, 2, "show ip dhcp screening | x?", invalid(EXEC_MODE, 25)},
@@ -309,7 +299,7 @@ int write_c(cli *cli) { return cli->out(cli->out_target, "c\n"); }
 int reset_1() { return g_config_calls.push_back("reset 1"), 0; }
 int reset_2() { return g_config_calls.push_back("reset 2"), 0; }
 
-TEST_F(Shell, RunningConfigurationWriteMemoryAndClear) {
+TEST_F(Shell, RunningConfigurationAndClear) {
     cli_install_config(&tree_, 20, write_a);
     cli_install_config(&tree_, 10, write_b);
     cli_install_config(&tree_, 10, write_c);
@@ -317,13 +307,6 @@ TEST_F(Shell, RunningConfigurationWriteMemoryAndClear) {
     cli_install_reset(&tree_, reset_1);
     const std::string config = "b mode 5\nc\na 10.1.2.3\n";
     EXPECT_EQ(run(open(), "show running-config"), config);
-
-    const std::string file = ::testing::TempDir() + "shell_test_" + std::to_string(::getpid()) + ".conf";
-    EXPECT_EQ(run(open(EXEC_MODE, 2, file), "write memory"), "Building configuration...\n[OK]\n");
-    std::stringstream saved;
-    saved << std::ifstream(file).rdbuf();
-    EXPECT_EQ(saved.str(), config);
-    ::unlink(file.c_str());
 
     EXPECT_EQ(run(open(), "clear running-config"), "");
     EXPECT_EQ(g_config_calls, (std::vector<std::string>{"reset 2", "reset 1"}));
