@@ -147,6 +147,16 @@ void append_heading(std::string &out, int module, int level) {
     out += ' ';
 }
 
+// A line as the buffer and the consoles show it: "<stamp>: <module>.<level> <text>".
+std::string stamped_text(std::chrono::system_clock::time_point stamp, int module, int level, std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 40);
+    append_stamp(out, stamp);
+    append_heading(out, module, level);
+    out += text;
+    return out;
+}
+
 // Assembles pieces into lines and sends complete lines to the sink, the buffer and the console queue. Each
 // thread assembles its own line, so that the simulated kernel filter's thread cannot cut a line that the
 // daemon is writing piece by piece.
@@ -379,14 +389,9 @@ void Logger::write_to_sink(const OpenLine &line, std::string_view text) {
 
 void Logger::queue_for_consoles(const OpenLine &line, std::chrono::system_clock::time_point stamp,
                                 std::string_view text) {
-    std::string stamped;
-    stamped.reserve(text.size() + 40);
-    append_stamp(stamped, stamp);
-    append_heading(stamped, line.module, line.level);
-    stamped += text;
     if (console_lines_.size() >= kConsoleQueueLines)
         console_lines_.pop_front();
-    console_lines_.push_back(std::move(stamped));
+    console_lines_.push_back(stamped_text(stamp, line.module, line.level, text));
     ++queued_;
     // The descriptor turns readable with the first line waiting and stays so until the lines are taken.
     if (console_lines_.size() == 1 && wake_fd_ >= 0) {
@@ -481,14 +486,7 @@ Snapshot snapshot() {
     return the_logger().snapshot();
 }
 
-std::string stamped(const BufferedLine &line) {
-    std::string text;
-    text.reserve(line.text.size() + 40);
-    append_stamp(text, line.stamp);
-    append_heading(text, line.module, line.level);
-    text += line.text;
-    return text;
-}
+std::string stamped(const BufferedLine &line) { return stamped_text(line.stamp, line.module, line.level, line.text); }
 
 }  // namespace sim::log
 

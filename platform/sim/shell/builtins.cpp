@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -94,30 +93,18 @@ int show_running_config(Session &session, std::vector<std::string> &) {
     return 0;
 }
 
-// The process's file mode creation mask, read without setting it (umask() sets it for every thread, if only
-// for a moment); 022 when /proc does not tell.
-mode_t current_umask() {
-    unsigned mask = 022;
-    if (std::FILE *status = std::fopen("/proc/self/status", "r"); status != nullptr) {
-        char line[128];
-        while (std::fgets(line, sizeof line, status) != nullptr)
-            if (std::sscanf(line, "Umask: %o", &mask) == 1)
-                break;
-        std::fclose(status);
-    }
-    return static_cast<mode_t>(mask);
-}
-
 // Replaces the file at path with text atomically: the text goes to a temporary file in the same directory
-// (".NAME.XXXXXX"), is flushed to the disk, gets the mode of the file it replaces (0644 less the umask for a
-// new file), and is renamed over path. Readers, and the file after a crash, see the old text or the new, never
-// a part. False on any failure, with path as it was and the temporary file removed.
+// (".NAME.PID", made with the mode 0644 less the umask, then given the mode of the file it replaces), is
+// flushed to the disk, and is renamed over path. Readers, and the file after a crash, see the old text or the
+// new, never a part. False on any failure, with path as it was and the temporary file removed.
 bool write_file(const std::string &path, const std::string &text) {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = (slash == std::string::npos ? "" : dir + "/") + "." + name + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    const std::string temp =
+        (slash == std::string::npos ? "" : dir + "/") + "." + name + "." + std::to_string(::getpid());
+    ::unlink(temp.c_str());  // left by a process of the same number that ended while it wrote
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
     std::FILE *file = ::fdopen(fd, "w");
@@ -127,9 +114,10 @@ bool write_file(const std::string &path, const std::string &text) {
         return false;
     }
     struct stat old {};
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? old.st_mode & 07777 : 0644 & ~current_umask();
-    bool ok = ::fchmod(fd, mode) == 0 && std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-              std::fflush(file) == 0 && ::fsync(fd) == 0;
+    const bool replaces = ::stat(path.c_str(), &old) == 0;
+    bool ok = (!replaces || ::fchmod(fd, old.st_mode & 07777) == 0) &&
+              std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0 &&
+              ::fsync(fd) == 0;
     ok = std::fclose(file) == 0 && ok;
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
