@@ -22,14 +22,10 @@ void show_log_lines() {
     const std::vector<std::string> lines = log::take_console_lines();
     if (lines.empty())
         return;
-    for (const std::string &line : lines) {
-        std::string_view text = line;
-        if (!text.empty() && text.back() == '\n')
-            text.remove_suffix(1);
+    for (const std::string &line : lines)  // each without its newline
         for (Terminal *terminal : terminals())
             if (terminal->shows_log_lines())
-                terminal->show_log_line(text);
-    }
+                terminal->show_log_line(line);
 }
 
 void LogDisplay::prepare(loop::Wait &wait) {
